@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite twice: the normal build, then an
+# AddressSanitizer + UndefinedBehaviorSanitizer build. Exits non-zero on any failure.
+set -uo pipefail
+cd "$(dirname "$0")"
+. scripts/deps.sh
+velora_install_deps || exit 1
+[ -x scripts/services.sh ] && { . scripts/services.sh; velora_start_services || exit 1; }
+
+status=0
+run_suite() {
+  local dir=$1; shift
+  echo "== $dir: build"
+  if ! velora_build "$dir" "$@"; then echo "== $dir: build FAILED"; status=1; return; fi
+  echo "== $dir: tests"
+  (cd "$dir" && ctest --output-on-failure -j "${VELORA_JOBS:-$(nproc)}" --timeout 600) || status=1
+}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DVELORA_SANITIZE=ON
+exit $status
