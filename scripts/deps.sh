@@ -5,7 +5,7 @@ VELORA_PACKAGES=(
   build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  libsqlite3-dev
+  libsqlite3-dev libpq-dev postgresql unixodbc-dev odbcinst libsqliteodbc
 )
 
 velora_install_deps() {
