@@ -156,8 +156,8 @@ public:
     virtual int IndexOf(const String& s) const;   // case-insensitive unless CaseSensitive
     int IndexOfName(const String& name) const;
     int IndexOfObject(TObject* obj) const;
-    void Move(int from, int to);
-    void Exchange(int a, int b);
+    virtual void Move(int from, int to);
+    virtual void Exchange(int a, int b);
     bool Equals(const TStrings* other) const;
     void Assign(TPersistent* Source) override;
 
@@ -225,6 +225,9 @@ public:
     int Add(const String& s) override;
     int AddObject(const String& s, TObject* obj) override;
     int IndexOf(const String& s) const override;
+    // Move raises on a sorted list before changing anything; Exchange swaps in place.
+    void Move(int from, int to) override;
+    void Exchange(int a, int b) override;
     // Binary search on a sorted list; true with the index when found, else the insertion point.
     virtual bool Find(const String& s, int& index) const;
     virtual void Sort();

@@ -117,7 +117,12 @@ public:
     static Variant FromUnknown(IUnknown* unk) noexcept;    // varUnknown
     static Variant FromDispatch(IUnknown* disp) noexcept;  // varDispatch; pass the IDispatch pointer
     // By-reference variants to storage owned by the caller: kind is the base kind
-    // of *p (varSmallint for short*, varVariant for Variant*, ...).
+    // of *p (varSmallint for short*, varVariant for Variant*, ...). The storage per
+    // kind: varBoolean short (-1/0, COM's VARIANT_BOOL), varOleStr WideString,
+    // varString String, varUnknown/varDispatch an IUnknown* slot holding a counted
+    // reference, varCurrency Currency, varDate TDateTime, varDecimal TDecimal,
+    // varError HRESULT, array kinds the Variant holding the array; the others
+    // their C++ integer or floating type. A null p gives an Empty variant.
     static Variant ByRef(TVarType kind, void* p) noexcept;
     static Variant ByRef(Variant* p) noexcept { return ByRef(varVariant, p); }
 
