@@ -632,41 +632,45 @@ void TStrings::SetText(std::string_view text) {
     }
 }
 
-String TStrings::GetDelimitedText() const {
-    const int n = GetCount();
-    if (n == 1 && Get(0).empty()) return String(2, QuoteChar);
+namespace {
+
+// Items joined by delimiter; items holding blanks, the quote or the delimiter are quoted.
+String JoinDelimited(const TStrings& list, char delimiter, char quote) {
+    const int n = list.GetCount();
+    if (n == 1 && list.Get(0).empty()) return String(2, quote);
     String r;
     for (int i = 0; i < n; ++i) {
-        const String s = Get(i);
-        const bool quote = std::any_of(s.begin(), s.end(), [this](char c) {
-            return IsBlankChar(c) || c == QuoteChar || c == Delimiter;
+        const String s = list.Get(i);
+        const bool quoted = std::any_of(s.begin(), s.end(), [&](char c) {
+            return IsBlankChar(c) || c == quote || c == delimiter;
         });
-        if (i > 0) r += Delimiter;
-        r += quote ? Quoted(s, QuoteChar) : s;
+        if (i > 0) r += delimiter;
+        r += quoted ? Quoted(s, quote) : s;
     }
     return r;
 }
 
-void TStrings::SetDelimitedText(std::string_view text) {
-    TUpdateGuard guard(this);
-    Clear();
+// Replaces the items of list by those of text. Blanks (every character up to
+// the space, NUL included) separate items like the delimiter does unless they
+// are quoted; in a quoted item a doubled quote stands for one.
+void SplitDelimited(TStrings& list, std::string_view text, char delimiter, char quote) {
+    TUpdateGuard guard(&list);
+    list.Clear();
     const std::size_t n = text.size();
     std::size_t p = 0;
-    // Blanks (every character up to the space, NUL included) separate items
-    // like the delimiter does unless they are quoted.
     auto skipBlanks = [&] {
         while (p < n && IsBlankChar(text[p])) ++p;
     };
     skipBlanks();
     while (p < n) {
         String s;
-        if (text[p] == QuoteChar) {
-            // A quoted item: doubled quotes stand for one; it ends at a single quote or the end.
+        if (text[p] == quote) {
+            // A quoted item ends at a single quote or at the end of the text.
             ++p;
             while (p < n) {
-                if (text[p] == QuoteChar) {
-                    if (p + 1 < n && text[p + 1] == QuoteChar) {
-                        s += QuoteChar;
+                if (text[p] == quote) {
+                    if (p + 1 < n && text[p + 1] == quote) {
+                        s += quote;
                         p += 2;
                         continue;
                     }
@@ -677,51 +681,29 @@ void TStrings::SetDelimitedText(std::string_view text) {
             }
         } else {
             const std::size_t start = p;
-            while (p < n && !IsBlankChar(text[p]) && text[p] != Delimiter) ++p;
+            while (p < n && !IsBlankChar(text[p]) && text[p] != delimiter) ++p;
             s.assign(text.substr(start, p - start));
         }
-        Add(s);
+        list.Add(s);
         skipBlanks();
-        if (p < n && text[p] == Delimiter) {
-            if (p + 1 == n) Add(String());  // a trailing delimiter ends with an empty item
+        if (p < n && text[p] == delimiter) {
+            if (p + 1 == n) list.Add(String());  // a trailing delimiter ends with an empty item
             ++p;
             skipBlanks();
         }
     }
 }
 
-String TStrings::GetCommaText() const {
-    auto* self = const_cast<TStrings*>(this);
-    const char delimiter = Delimiter, quote = QuoteChar;
-    self->Delimiter = ',';
-    self->QuoteChar = '"';
-    String r;
-    try {
-        r = GetDelimitedText();
-    } catch (...) {
-        self->Delimiter = delimiter;
-        self->QuoteChar = quote;
-        throw;
-    }
-    self->Delimiter = delimiter;
-    self->QuoteChar = quote;
-    return r;
-}
+}  // namespace
 
-void TStrings::SetCommaText(std::string_view text) {
-    const char delimiter = Delimiter, quote = QuoteChar;
-    Delimiter = ',';
-    QuoteChar = '"';
-    try {
-        SetDelimitedText(text);
-    } catch (...) {
-        Delimiter = delimiter;
-        QuoteChar = quote;
-        throw;
-    }
-    Delimiter = delimiter;
-    QuoteChar = quote;
-}
+String TStrings::GetDelimitedText() const { return JoinDelimited(*this, Delimiter, QuoteChar); }
+
+void TStrings::SetDelimitedText(std::string_view text) { SplitDelimited(*this, text, Delimiter, QuoteChar); }
+
+// Comma text always uses ',' and '"', whatever Delimiter and QuoteChar say.
+String TStrings::GetCommaText() const { return JoinDelimited(*this, ',', '"'); }
+
+void TStrings::SetCommaText(std::string_view text) { SplitDelimited(*this, text, ',', '"'); }
 
 String TStrings::Names(int index) const {
     const String s = Get(index);
