@@ -59,8 +59,11 @@ static_assert(sizeof(TBcd) == 34, "TBcd is the 34-byte record");
 
 constexpr int MaxFMTBcdFractionSize = 64;
 
-// Converts c into bcd with the given precision (1..32) and decimals (0..4);
-// returns false when the value does not fit.
+// Converts c into bcd with the given precision (1..64) and decimals (0..4):
+// the digits are right-aligned in the first precision nibbles, the rest of the
+// record is zero, and fewer than four decimals round half away from zero.
+// Returns false (bcd untouched) when the value does not fit or an argument is
+// out of range.
 bool CurrToBCD(Currency c, TBcd& bcd, int precision = 32, int decimals = 4);
 // Returns false when the BCD value is out of the currency range or malformed;
 // more than four decimals are rounded.

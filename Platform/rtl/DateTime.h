@@ -39,10 +39,17 @@ void DecodeDate(TDateTime date, Word& year, Word& month, Word& day);
 void DecodeTime(TDateTime time, Word& hour, Word& min, Word& sec, Word& msec);
 int DayOfWeek(TDateTime date);  // 1 = Sunday
 
+// Joins a date (whole days) and a time of day (a fraction) by the rule above:
+// before the epoch the time is subtracted, so the fraction still counts forward.
+TDateTime ComposeDateTime(TDateTime date, TDateTime time) noexcept;
+
+// EConvertError "'%g' is not a valid date and time" outside 0001-01-01 .. 9999-12-31 (or NaN).
 TTimeStamp DateTimeToTimeStamp(TDateTime dt);
-// EConvertError "Invalid argument to time stamp conversion" ... for out-of-range parts.
+// EConvertError "'%d.%d' is not a valid timestamp" (date, time) for out-of-range parts.
 TDateTime TimeStampToDateTime(const TTimeStamp& ts);
 double TimeStampToMSecs(const TTimeStamp& ts);
+// Milliseconds are truncated; EConvertError "'%g' is not a valid timestamp" when
+// negative, not a number or beyond 9999-12-31.
 TTimeStamp MSecsToTimeStamp(double msecs);
 
 TDateTime Now();
