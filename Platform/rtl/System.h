@@ -11,11 +11,15 @@
 
 #include "Platform/rtl/SysUtils.h"
 
+namespace Vcl {
+class TFiler;  // defined by the component framework (form files)
+}
+
 namespace Rtl {
 
 class TObject;
 class TPersistent;
-class TFiler;  // defined by the component framework (form files)
+using TFiler = Vcl::TFiler;
 
 struct TMetaClass {
     const char* Name;
@@ -81,7 +85,7 @@ protected:
     virtual void AssignTo(TPersistent* Dest) const;
     virtual void DefineProperties(TFiler* Filer) {}
     virtual TPersistent* GetOwner() const { return nullptr; }
-    friend class TFiler;
+    friend class Vcl::TFiler;
 
 public:
     // Form files call DefineProperties through this.
