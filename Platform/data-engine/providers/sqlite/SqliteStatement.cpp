@@ -1,0 +1,503 @@
+#include "Platform/data-engine/providers/sqlite/SqliteStatement.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <map>
+
+namespace DataEngine::Sqlite {
+
+using namespace Velora;
+
+namespace {
+
+constexpr std::size_t NoPart = static_cast<std::size_t>(-1);
+constexpr HRESULT hrNoCommand = static_cast<HRESULT>(0x80040E0Cu);  // DB_E_NOCOMMAND
+constexpr HRESULT hrBadOrdinal = static_cast<HRESULT>(0x80040E55u);  // DB_E_BADORDINAL
+
+std::string_view StripPrefix(std::string_view name) {
+    if (!name.empty() && (name[0] == ':' || name[0] == '@' || name[0] == '$' || name[0] == '?')) name.remove_prefix(1);
+    return name;
+}
+
+bool IsRowidName(std::string_view s) {
+    return Rtl::SameText(s, "rowid") || Rtl::SameText(s, "oid") || Rtl::SameText(s, "_rowid_");
+}
+
+// The ADO type a parameter value binds as when the caller gave none.
+DataTypeEnum TypeOfVariant(const Variant& v, const String& label) {
+    if (v.IsArray()) {
+        if (Rtl::VarArrayElementType(v) == Rtl::varByte && Rtl::VarArrayDimCount(v) == 1) return adLongVarBinary;
+    } else {
+        switch (v.BaseType()) {
+            case Rtl::varEmpty:
+            case Rtl::varNull: return adEmpty;
+            case Rtl::varBoolean: return adBoolean;
+            case Rtl::varShortInt:
+            case Rtl::varSmallint:
+            case Rtl::varInteger:
+            case Rtl::varInt64:
+            case Rtl::varByte:
+            case Rtl::varWord:
+            case Rtl::varLongWord: return adBigInt;
+            case Rtl::varUInt64: return adUnsignedBigInt;
+            case Rtl::varSingle:
+            case Rtl::varDouble: return adDouble;
+            case Rtl::varCurrency: return adCurrency;
+            case Rtl::varDate: return adDBTimeStamp;
+            case Rtl::varDecimal: return adDecimal;
+            case Rtl::varString:
+            case Rtl::varOleStr: return adLongVarWChar;
+            default: break;
+        }
+    }
+    throw EEngineError("Parameter \"" + label + "\" holds " + DescribeValue(v) + ", which cannot be bound",
+                       hrCantConvertValue, 0, "22018", "SQLite");
+}
+
+// A double that reads back as exactly this decimal text, if there is one.
+bool ExactDouble(const String& text, double& out) {
+    TExactDecimal want, got;
+    if (!ParseExactDecimal(text, want)) return false;
+    const double d = std::strtod(text.c_str(), nullptr);
+    if (!std::isfinite(d) || !ParseExactDecimal(DoubleToShortest(d), got)) return false;
+    // Compare at a common scale.
+    auto norm = [](TExactDecimal x) {
+        while (x.Scale > 0 && x.Mantissa % 10 == 0) {
+            x.Mantissa /= 10;
+            --x.Scale;
+        }
+        if (x.Mantissa == 0) {
+            x.Scale = 0;
+            x.Negative = false;
+        }
+        return x;
+    };
+    want = norm(want);
+    got = norm(got);
+    if (want.Negative != got.Negative || want.Mantissa != got.Mantissa || want.Scale != got.Scale) return false;
+    out = d;
+    return true;
+}
+
+void BindValue(TCore& core, sqlite3_stmt* stmt, int index, const Variant& value, DataTypeEnum type,
+               const String& label, const String& sql) {
+    const Variant v = value.IsByRef() ? value.Deref() : value;
+    if (type == adEmpty || type == adVariant) type = TypeOfVariant(v, label);
+    int rc = SQLITE_OK;
+    if (type == adEmpty) {
+        rc = sqlite3_bind_null(stmt, index);
+    } else {
+        TColumnInfo col;
+        col.Name = label;
+        col.Type = type;
+        const TStorageKind kind = StorageKindOf(type);
+        TCell cell;
+        String scratch;
+        try {
+            VariantToCell(col, kind, v, cell, scratch, "parameter");
+        } catch (const EEngineError& e) {
+            throw EEngineError(e.Message(), e.GetNumber(), 0, "22018", "SQLite", sql);
+        }
+        if (cell.Null) {
+            rc = sqlite3_bind_null(stmt, index);
+        } else {
+            switch (kind) {
+                case skBoolean:
+                case skInt8:
+                case skInt16:
+                case skInt32:
+                case skInt64:
+                case skUInt8:
+                case skUInt16:
+                case skUInt32: rc = sqlite3_bind_int64(stmt, index, cell.I); break;
+                case skUInt64:
+                    if (cell.U > static_cast<UInt64>(INT64_MAX))
+                        throw EEngineError("Parameter \"" + label + "\" holds " + DescribeValue(v) +
+                                               ", which is beyond SQLite's 64-bit signed integers",
+                                           hrDataOverflow, 0, "22003", "SQLite", sql);
+                    rc = sqlite3_bind_int64(stmt, index, static_cast<Int64>(cell.U));
+                    break;
+                case skSingle:
+                case skDouble: rc = sqlite3_bind_double(stmt, index, cell.D); break;
+                case skCurrency:
+                case skDecimal: {
+                    String text;
+                    if (kind == skCurrency) {
+                        if (cell.I % 10000 == 0) {
+                            rc = sqlite3_bind_int64(stmt, index, cell.I / 10000);
+                            break;
+                        }
+                        text = Rtl::CurrToStr(Currency::FromScaled(cell.I));
+                        // The framework's CurrToStr uses the decimal separator setting.
+                        for (char& c : text)
+                            if (c == Rtl::FormatSettings().DecimalSeparator) c = '.';
+                    } else {
+                        text = DecimalToText(cell.GetDecimal());
+                        TExactDecimal x;
+                        if (ParseExactDecimal(text, x) && x.Scale == 0 && text.find('.') == String::npos) {
+                            // Integral decimals bind as integers when they fit.
+                            errno = 0;
+                            const Int64 whole = std::strtoll(text.c_str(), nullptr, 10);
+                            if (errno == 0) {
+                                rc = sqlite3_bind_int64(stmt, index, whole);
+                                break;
+                            }
+                        }
+                    }
+                    double d;
+                    if (ExactDouble(text, d))
+                        rc = sqlite3_bind_double(stmt, index, d);
+                    else  // no double holds it: keep every digit as text
+                        rc = sqlite3_bind_text(stmt, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+                    break;
+                }
+                case skDate: {
+                    const String text = FormatIsoDateTime(cell.D, type);
+                    rc = sqlite3_bind_text(stmt, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+                    break;
+                }
+                case skGuid: {
+                    const String text = FormatGuid(cell.Raw);
+                    rc = sqlite3_bind_text(stmt, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+                    break;
+                }
+                case skText:
+                    rc = sqlite3_bind_text64(stmt, index, cell.Data ? cell.Data : "", cell.Size, SQLITE_TRANSIENT,
+                                             SQLITE_UTF8);
+                    break;
+                case skBytes:
+                    rc = sqlite3_bind_blob64(stmt, index, cell.Data ? cell.Data : "", cell.Size, SQLITE_TRANSIENT);
+                    break;
+            }
+        }
+    }
+    if (rc != SQLITE_OK) RaiseSqliteError(core, rc, sql, "Binding parameter \"" + label + "\"");
+}
+
+}  // namespace
+
+// ---- Results ---------------------------------------------------------------------------------
+
+bool TSqliteResult::Fetch(TRowBuffer& row) {
+    if (!FOnRow) {
+        if (FDone) {
+            if (FCore && !FCore->Db && FStmt)
+                throw EEngineError("The connection is closed", AdoErrorHResult(adErrObjectClosed), 0, {}, "SQLite");
+            return false;
+        }
+        const int rc = Step(*FCore, FStmt, false);
+        if (rc == SQLITE_DONE) {
+            FDone = true;
+            return false;
+        }
+        if (rc != SQLITE_ROW) {
+            FDone = true;
+            RaiseSqliteError(*FCore, rc, FSql ? *FSql : String());
+        }
+    }
+    FOnRow = false;
+    const std::size_t n = FColumns.size();
+    if (row.Count() != n) row.Reset(n);
+    for (std::size_t i = 0; i < n; ++i)
+        ReadCell(FStmt, static_cast<int>(i), FColumns[i], FKinds[i], row[i], row.Scratch(i));
+    return true;
+}
+
+// ---- Statements ------------------------------------------------------------------------------
+
+TSqliteStatement::TSqliteStatement(std::shared_ptr<TCore> core) : FCore(std::move(core)) {
+    FCore->Statements.push_back(this);
+    FResult.FCore = FCore.get();
+}
+
+TSqliteStatement::~TSqliteStatement() {
+    FinalizeAll();
+    auto& list = FCore->Statements;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+}
+
+void TSqliteStatement::Detach() noexcept {
+    FinalizeAll();
+    FAttached = false;
+}
+
+void TSqliteStatement::CheckAttached() const {
+    if (!FAttached || !FCore->Db)
+        throw EEngineError("The connection is closed", AdoErrorHResult(adErrObjectClosed), 0, {}, "SQLite", FText);
+}
+
+void TSqliteStatement::FinalizeAll() noexcept {
+    for (auto& p : FParts) sqlite3_finalize(p.Stmt);
+    FParts.clear();
+    FResult.Clear();
+    FCurrent = NoPart;
+}
+
+void TSqliteStatement::Prepare(const String& text) {
+    CheckAttached();
+    FinalizeAll();
+    FParams.clear();
+    FText = text;
+    FTail = 0;
+    if (Rtl::Trim(text).empty())
+        throw EEngineError("The command text is empty", hrNoCommand, 0, "42000", "SQLite");
+    if (!PrepareNextPart())
+        throw EEngineError("The command text holds no SQL statement", hrNoCommand, 0, "42000", "SQLite", text);
+    // Compile the rest now where possible; a statement that needs the effects
+    // of an earlier one (a table it creates) compiles when its turn comes.
+    while (FTail < FText.size()) {
+        try {
+            if (!PrepareNextPart()) break;
+        } catch (const EEngineError&) {
+            break;
+        }
+    }
+}
+
+bool TSqliteStatement::PrepareNextPart() {
+    if (FTail >= FText.size()) return false;
+    const char* start = FText.data() + FTail;
+    const char* tail = nullptr;
+    sqlite3_stmt* stmt = nullptr;
+    const int rc = sqlite3_prepare_v3(FCore->Db, start, static_cast<int>(FText.size() - FTail),
+                                      SQLITE_PREPARE_PERSISTENT, &stmt, &tail);
+    if (rc != SQLITE_OK) RaiseSqliteError(*FCore, rc, std::string_view(start, FText.size() - FTail));
+    if (!stmt) {  // only blanks and comments remain
+        FTail = FText.size();
+        return false;
+    }
+    TPart part;
+    part.Stmt = stmt;
+    part.Sql = Rtl::Trim(std::string_view(start, static_cast<std::size_t>(tail - start)));
+    const int count = sqlite3_bind_parameter_count(stmt);
+    for (int k = 1; k <= count; ++k) {
+        const char* name = sqlite3_bind_parameter_name(stmt, k);
+        int ordinal = 0;
+        if (name) {
+            for (std::size_t p = 0; p < FParams.size(); ++p)
+                if (FParams[p].Name == name) ordinal = static_cast<int>(p) + 1;
+        }
+        if (ordinal == 0) {
+            FParams.push_back({name ? String(name) : String(), Variant(), adEmpty, false});
+            ordinal = static_cast<int>(FParams.size());
+        }
+        part.ParamOrdinals.push_back(ordinal);
+    }
+    FTail = static_cast<std::size_t>(tail - FText.data());
+    FParts.push_back(std::move(part));
+    return true;
+}
+
+void TSqliteStatement::DescribeColumns(TPart& part) {
+    sqlite3_stmt* stmt = part.Stmt;
+    const int n = sqlite3_column_count(stmt);
+    part.Columns.clear();
+    std::map<std::pair<String, String>, TBaseTable> tables;
+    for (int i = 0; i < n; ++i) {
+        const char* decl = sqlite3_column_decltype(stmt, i);
+        TColumnInfo c = MapSqliteDeclaredType(decl ? decl : "");
+        const char* name = sqlite3_column_name(stmt, i);
+        c.Name = name ? name : "";
+        c.Attributes |= adFldMayBeNull;
+        const char* db = sqlite3_column_database_name(stmt, i);
+        const char* table = sqlite3_column_table_name(stmt, i);
+        const char* origin = sqlite3_column_origin_name(stmt, i);
+        if (db && table && origin) {
+            c.BaseCatalogName = db;
+            c.BaseTableName = table;
+            c.BaseColumnName = origin;
+            auto key = std::make_pair(String(db), String(table));
+            auto it = tables.find(key);
+            if (it == tables.end()) it = tables.emplace(key, ReadBaseTable(*FCore, key.first, key.second)).first;
+            const TBaseTable& base = it->second;
+            int found = -1;
+            for (std::size_t k = 0; k < base.Columns.size(); ++k)
+                if (Rtl::SameText(base.Columns[k].Name, origin)) found = static_cast<int>(k);
+            if (found >= 0) {
+                const TBaseColumn& bc = base.Columns[static_cast<std::size_t>(found)];
+                if (!bc.NotNull) c.Attributes |= adFldIsNullable;
+                if (bc.PrimaryKeyOrder > 0) c.Attributes |= adFldKeyColumn;
+                if (found == base.RowidAliasColumn) {
+                    c.Attributes |= adFldRowID;
+                    c.AutoIncrement = true;
+                }
+                if (!bc.Generated && !base.IsView && !FCore->ReadOnly) c.Attributes |= adFldUpdatable;
+            } else if (IsRowidName(origin)) {
+                // The row identity itself: the key of a table without a primary key.
+                c.Type = adBigInt;
+                ApplyTypeDefaults(c);
+                c.Attributes |= adFldMayBeNull | adFldRowID;
+                if (base.KeyColumnCount() == 0) c.Attributes |= adFldKeyColumn;
+                c.AutoIncrement = true;
+            }
+        } else {
+            c.Attributes |= adFldIsNullable;
+        }
+        part.Columns.push_back(std::move(c));
+    }
+    part.Described = true;
+}
+
+void TSqliteStatement::BindPart(TPart& part) {
+    for (std::size_t k = 0; k < part.ParamOrdinals.size(); ++k) {
+        const int ordinal = part.ParamOrdinals[k];
+        const TParam& p = FParams[static_cast<std::size_t>(ordinal) - 1];
+        if (!p.Bound)
+            throw EEngineError("No value given for parameter " + ParamLabel(ordinal) + " in statement: " +
+                                   ClipForMessage(part.Sql, 1000),
+                               hrParamNotOptional, 0, "07002", "SQLite", part.Sql);
+        BindValue(*FCore, part.Stmt, static_cast<int>(k) + 1, p.Value, p.Type, ParamName(ordinal), part.Sql);
+    }
+}
+
+TResultStream& TSqliteStatement::RunPart(std::size_t index) {
+    TPart& part = FParts[index];
+    FResult.Clear();
+    sqlite3_reset(part.Stmt);
+    BindPart(part);
+    const Int64 before = sqlite3_total_changes64(FCore->Db);
+    const int rc = Step(*FCore, part.Stmt, true);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        try {
+            RaiseSqliteError(*FCore, rc, part.Sql);
+        } catch (...) {
+            sqlite3_reset(part.Stmt);
+            throw;
+        }
+    }
+    FResult.FCore = FCore.get();
+    FResult.FStmt = part.Stmt;
+    FResult.FSql = &part.Sql;
+    const int n = sqlite3_column_count(part.Stmt);
+    if (n > 0) {
+        // A changed schema re-compiles the statement: describe it again then.
+        bool same = part.Described && part.Columns.size() == static_cast<std::size_t>(n);
+        for (int i = 0; same && i < n; ++i) {
+            const char* name = sqlite3_column_name(part.Stmt, i);
+            same = part.Columns[static_cast<std::size_t>(i)].Name == (name ? name : "");
+        }
+        if (!same) DescribeColumns(part);
+        FResult.FColumns = part.Columns;
+        for (int i = 0; i < n; ++i) {
+            TColumnInfo& c = FResult.FColumns[static_cast<std::size_t>(i)];
+            if (c.Type == adEmpty) {
+                const int attrs = c.Attributes;
+                c.Type = DynamicTypeOf(rc == SQLITE_ROW ? sqlite3_column_type(part.Stmt, i) : SQLITE_NULL);
+                ApplyTypeDefaults(c);
+                c.Attributes |= attrs & ~(adFldFixed | adFldLong);
+            }
+            FResult.FKinds.push_back(StorageKindOf(c.Type));
+        }
+        FResult.FOnRow = rc == SQLITE_ROW;
+        FResult.FDone = rc == SQLITE_DONE;
+        FResult.FAffected = -1;
+    } else {
+        const Int64 after = sqlite3_total_changes64(FCore->Db);
+        FResult.FAffected = after != before ? sqlite3_changes64(FCore->Db) : 0;
+        FResult.FDone = true;
+        sqlite3_reset(part.Stmt);  // release what it holds at once
+    }
+    return FResult;
+}
+
+TResultStream& TSqliteStatement::Execute() {
+    CheckAttached();
+    if (FParts.empty())
+        throw EEngineError("No command text has been prepared", hrNoCommand, 0, "42000", "SQLite");
+    if (FCurrent != NoPart && FCurrent < FParts.size()) sqlite3_reset(FParts[FCurrent].Stmt);
+    FCurrent = 0;
+    return RunPart(0);
+}
+
+TResultStream* TSqliteStatement::NextResult() {
+    CheckAttached();
+    if (FCurrent == NoPart)
+        throw EEngineError("The command has not been executed", AdoErrorHResult(adErrIllegalOperation), 0, {}, "SQLite",
+                           FText);
+    if (FCurrent < FParts.size()) sqlite3_reset(FParts[FCurrent].Stmt);
+    const std::size_t next = FCurrent + 1;
+    if (FCurrent >= FParts.size() || (next >= FParts.size() && !PrepareNextPart())) {
+        FCurrent = FParts.size();
+        FResult.Clear();
+        return nullptr;
+    }
+    FCurrent = next;
+    return &RunPart(next);
+}
+
+void TSqliteStatement::Close() {
+    if (FCurrent != NoPart && FCurrent < FParts.size()) sqlite3_reset(FParts[FCurrent].Stmt);
+    FResult.FOnRow = false;
+    FResult.FDone = true;
+}
+
+std::vector<TParamInfo> TSqliteStatement::DescribeParameters() {
+    std::vector<TParamInfo> out;
+    for (std::size_t p = 0; p < FParams.size(); ++p) {
+        TParamInfo info;
+        info.Name = FParams[p].Name;
+        info.Ordinal = static_cast<int>(p) + 1;
+        out.push_back(std::move(info));
+    }
+    return out;
+}
+
+int TSqliteStatement::FindParam(std::string_view name) const {
+    for (std::size_t p = 0; p < FParams.size(); ++p)
+        if (FParams[p].Name == name) return static_cast<int>(p) + 1;
+    for (std::size_t p = 0; p < FParams.size(); ++p)
+        if (!FParams[p].Name.empty() && Rtl::SameText(StripPrefix(FParams[p].Name), StripPrefix(name)))
+            return static_cast<int>(p) + 1;
+    return 0;
+}
+
+String TSqliteStatement::ParamName(int ordinal) const {
+    const String& name = FParams[static_cast<std::size_t>(ordinal) - 1].Name;
+    return name.empty() ? "#" + std::to_string(ordinal) : name;
+}
+
+String TSqliteStatement::ParamLabel(int ordinal) const {
+    const String& name = FParams[static_cast<std::size_t>(ordinal) - 1].Name;
+    return name.empty() ? "#" + std::to_string(ordinal) : "\"" + name + "\"";
+}
+
+void TSqliteStatement::SetParameter(int ordinal, const Variant& value, DataTypeEnum type) {
+    if (ordinal < 1 || static_cast<std::size_t>(ordinal) > FParams.size())
+        throw EEngineError("Parameter " + std::to_string(ordinal) + " does not exist: the command has " +
+                               std::to_string(FParams.size()) + " parameters",
+                           hrBadOrdinal, 0, "07009", "SQLite", FText);
+    TParam& p = FParams[static_cast<std::size_t>(ordinal) - 1];
+    if (type != adEmpty && type != adVariant) {
+        // Convert once now so that a bad value is reported where it is given.
+        TColumnInfo col;
+        col.Name = ParamName(ordinal);
+        col.Type = type;
+        TCell cell;
+        String scratch;
+        VariantToCell(col, StorageKindOf(type), value, cell, scratch, "parameter");
+    } else {
+        TypeOfVariant(value.IsByRef() ? value.Deref() : value, ParamName(ordinal));
+    }
+    p.Value = value.IsByRef() ? value.Deref() : value;
+    p.Type = type;
+    p.Bound = true;
+}
+
+void TSqliteStatement::SetParameter(std::string_view name, const Variant& value, DataTypeEnum type) {
+    const int ordinal = FindParam(name);
+    if (ordinal == 0)
+        throw EEngineError("Parameter \"" + ClipForMessage(name) + "\" does not occur in the command text",
+                           hrBadParameterName, 0, "07009", "SQLite", FText);
+    SetParameter(ordinal, value, type);
+}
+
+void TSqliteStatement::ClearParameters() {
+    for (auto& p : FParams) {
+        p.Value = Variant();
+        p.Type = adEmpty;
+        p.Bound = false;
+    }
+}
+
+}  // namespace DataEngine::Sqlite
