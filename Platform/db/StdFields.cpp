@@ -394,7 +394,13 @@ Variant TIntegerField::GetAsVariant() {
     return Variant(static_cast<int>(v));
 }
 
-void TIntegerField::SetVarValue(const Variant& Value) { SetAsLargeInt(Value.ToInt64()); }
+// Text goes through the field's own parser, whose errors name the value.
+void TIntegerField::SetVarValue(const Variant& Value) {
+    if (Rtl::VarIsStr(Value))
+        SetAsString(Value.ToString());
+    else
+        SetAsLargeInt(Value.ToInt64());
+}
 
 TLargeintField::TLargeintField(Vcl::TComponent* AOwner) : TNumericField(AOwner) { SetDataType(ftLargeint); }
 
@@ -446,7 +452,13 @@ Variant TLargeintField::GetAsVariant() {
     return Variant(static_cast<long long>(v));
 }
 
-void TLargeintField::SetVarValue(const Variant& Value) { SetAsLargeInt(Value.ToInt64()); }
+// Text goes through the field's own parser, whose errors name the value.
+void TLargeintField::SetVarValue(const Variant& Value) {
+    if (Rtl::VarIsStr(Value))
+        SetAsString(Value.ToString());
+    else
+        SetAsLargeInt(Value.ToInt64());
+}
 
 TFloatField::TFloatField(Vcl::TComponent* AOwner) : TNumericField(AOwner) { SetDataType(ftFloat); }
 
@@ -507,7 +519,13 @@ Variant TFloatField::GetAsVariant() {
     return Variant(v);
 }
 
-void TFloatField::SetVarValue(const Variant& Value) { SetAsFloat(Value.ToDouble()); }
+// Text goes through the field's own parser, whose errors name the value.
+void TFloatField::SetVarValue(const Variant& Value) {
+    if (Rtl::VarIsStr(Value))
+        SetAsString(Value.ToString());
+    else
+        SetAsFloat(Value.ToDouble());
+}
 
 void TFloatField::ValueToText(String& Text, bool DisplayText) {
     double v;
@@ -616,7 +634,13 @@ Variant TBCDField::GetAsVariant() {
     return Variant(c);
 }
 
-void TBCDField::SetVarValue(const Variant& Value) { SetAsCurrency(Value.ToCurrency()); }
+// Text goes through the field's own parser, whose errors name the value.
+void TBCDField::SetVarValue(const Variant& Value) {
+    if (Rtl::VarIsStr(Value))
+        SetAsString(Value.ToString());
+    else
+        SetAsCurrency(Value.ToCurrency());
+}
 
 void TBCDField::ValueToText(String& Text, bool DisplayText) {
     Currency c;
@@ -696,7 +720,13 @@ Variant TBooleanField::GetAsVariant() {
     return Variant(v != 0);
 }
 
-void TBooleanField::SetVarValue(const Variant& Value) { SetAsBoolean(Value.ToBoolean()); }
+// Text goes through the field's own parser, whose errors name the value.
+void TBooleanField::SetVarValue(const Variant& Value) {
+    if (Rtl::VarIsStr(Value))
+        SetAsString(Value.ToString());
+    else
+        SetAsBoolean(Value.ToBoolean());
+}
 
 // ---- Dates and times -------------------------------------------------------------------------
 
@@ -745,7 +775,13 @@ Variant TDateTimeField::GetAsVariant() {
     return Variant(d);
 }
 
-void TDateTimeField::SetVarValue(const Variant& Value) { SetAsDateTime(Value.ToDateTime()); }
+// Text goes through the field's own parser, whose errors name the value.
+void TDateTimeField::SetVarValue(const Variant& Value) {
+    if (Rtl::VarIsStr(Value))
+        SetAsString(Value.ToString());
+    else
+        SetAsDateTime(Value.ToDateTime());
+}
 
 void TDateTimeField::ValueToText(String& Text, bool DisplayText) {
     TDateTime d;
@@ -798,14 +834,29 @@ Variant TBinaryField::GetAsVariant() {
     return Rtl::BytesToVarArray(bytes.data(), bytes.size());
 }
 
+// The bytes of a one-dimensional array: a byte array, or an array of values
+// that are each a byte (0..255); anything else is refused for Field.
+static std::vector<Byte> ArrayBytes(const Variant& Value, const TField* Field) {
+    try {
+        if (Rtl::VarArrayDimCount(Value) == 1) {
+            if (Rtl::VarArrayElementType(Value) == Rtl::varByte) return Rtl::VarArrayToBytes(Value);
+            int low = Rtl::VarArrayLowBound(Value, 1), high = Rtl::VarArrayHighBound(Value, 1);
+            std::vector<Byte> bytes;
+            for (int i = low; i <= high; ++i) {
+                Int64 b = Value.GetElement(i).ToInt64();
+                if (b < 0 || b > 255) break;
+                bytes.push_back(static_cast<Byte>(b));
+            }
+            if (static_cast<int>(bytes.size()) == high - low + 1) return bytes;
+        }
+    } catch (const Rtl::Exception&) {
+    }
+    DatabaseErrorFmt(SInvalidVarByteArray, {Field->GetDisplayName()});
+}
+
 void TBinaryField::SetVarValue(const Variant& Value) {
     if (Value.IsArray()) {
-        std::vector<Byte> bytes;
-        try {
-            bytes = Rtl::VarArrayToBytes(Value);
-        } catch (const Rtl::EVariantError&) {
-            DatabaseErrorFmt(SInvalidVarByteArray, {GetDisplayName()});
-        }
+        std::vector<Byte> bytes = ArrayBytes(Value, this);
         SetBytes(bytes.data(), bytes.size());
     } else if (Rtl::VarIsStr(Value)) {
         SetAsString(Value.ToString());
@@ -909,12 +960,7 @@ Variant TBlobField::GetAsVariant() {
 
 void TBlobField::SetVarValue(const Variant& Value) {
     if (Value.IsArray()) {
-        std::vector<Byte> bytes;
-        try {
-            bytes = Rtl::VarArrayToBytes(Value);
-        } catch (const Rtl::EVariantError&) {
-            DatabaseErrorFmt(SInvalidVarByteArray, {GetDisplayName()});
-        }
+        std::vector<Byte> bytes = ArrayBytes(Value, this);
         SetAsString(String(bytes.begin(), bytes.end()));
     } else {
         SetAsString(Value.ToString());
