@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <unordered_map>
 
 namespace Com {
@@ -99,19 +100,17 @@ int TApartment::ProcessMessages() {
 
 bool TApartment::PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     CheckThread();
+    // The condition may also turn true without a message (a flag another thread
+    // sets), so waiting wakes up now and then to test it again.
+    constexpr auto Recheck = std::chrono::milliseconds(10);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         ProcessMessages();
         if (condition()) return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return false;
         std::unique_lock g(FLock);
-        if (!FArrived.wait_until(g, deadline, [this] { return !FQueue.empty() || FClosed; })) {
-            g.unlock();
-            return condition();
-        }
-        if (FClosed && FQueue.empty()) {
-            g.unlock();
-            return condition();
-        }
+        FArrived.wait_until(g, std::min(deadline, now + Recheck), [this] { return !FQueue.empty() || FClosed; });
     }
 }
 

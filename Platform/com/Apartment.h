@@ -42,7 +42,7 @@ public:
     int ProcessMessages();
     // Processes messages as they arrive until condition() holds (true) or the
     // timeout passes (false). The condition is tested on this thread after each
-    // round of processing.
+    // round of processing and at short intervals while nothing arrives.
     bool PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
     std::size_t GetPendingCount() const;
     bool IsClosed() const;
