@@ -271,7 +271,11 @@ void TField::SetSize(int Value) {
 void TField::SetFieldKind(TFieldKind Value) {
     if (FFieldKind == Value) return;
     if (Value == fkAggregate) DatabaseError(SInvalidFieldKind);
-    if (IsBlob() && (Value == fkCalculated || Value == fkLookup))
+    // Calculated values live in raw bytes of the record buffer: blobs have no
+    // bytes there, and variants and interfaces are objects that raw memory
+    // cannot hold safely.
+    bool objectType = FDataType == ftVariant || FDataType == ftInterface || FDataType == ftIDispatch;
+    if ((IsBlob() || objectType) && (Value == fkCalculated || Value == fkLookup))
         DatabaseErrorFmt(SInvalidCalcType, {GetDisplayName()});
     CheckInactive();
     FFieldKind = Value;
