@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <thread>
 
@@ -208,7 +210,8 @@ TEST(ClassRegistry, ModulesThatCannotServeAreReported) {
 
 namespace {
 
-// Runs the probe program with an environment and answers its output.
+// Runs the probe program with an environment and answers its output and exit
+// code (1 when the class was not found; a sanitizer report would change it).
 String Probe(const String& env, const String& arg = "Velora.TestServer") {
     const String cmd = "env -u VELORA_COM_SERVERS -u VELORA_COM_HIDE " + env + " '" COM_PROBE "' '" + arg + "'";
     FILE* p = popen(cmd.c_str(), "r");
@@ -216,20 +219,20 @@ String Probe(const String& env, const String& arg = "Velora.TestServer") {
     String out;
     char buf[512];
     while (std::fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-    return out;
+    const int status = pclose(p);
+    return out + "exit " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
 }
 
 }  // namespace
 
 TEST(ClassRegistry, ProcessesSeeTheServersTheirEnvironmentGives) {
     const String servers = "VELORA_COM_SERVERS='" COM_TEST_SERVER_DIR "'";
-    EXPECT_EQ(Probe(servers), "found 2.8\n");
-    EXPECT_EQ(Probe(servers, GUIDToString(ComTest::CLSID_TestServer)), "found 2.8\n");
+    EXPECT_EQ(Probe(servers), "found 2.8\nexit 0");
+    EXPECT_EQ(Probe(servers, GUIDToString(ComTest::CLSID_TestServer)), "found 2.8\nexit 0");
     // Hidden by the environment, or no server folder at all: a real "not registered".
     EXPECT_EQ(Probe(servers + " VELORA_COM_HIDE=other.so:" + ComTest::TestServerModule),
-              "not found 800401F3 Invalid class string 'Velora.TestServer'\n");
-    EXPECT_EQ(Probe("VELORA_COM_SERVERS="), "not found 800401F3 Invalid class string 'Velora.TestServer'\n");
+              "not found 800401F3 Invalid class string 'Velora.TestServer'\nexit 1");
+    EXPECT_EQ(Probe("VELORA_COM_SERVERS="), "not found 800401F3 Invalid class string 'Velora.TestServer'\nexit 1");
     EXPECT_EQ(Probe("VELORA_COM_SERVERS=", GUIDToString(ComTest::CLSID_TestServer)),
-              "not found 80040154 Class not registered: " + GUIDToString(ComTest::CLSID_TestServer) + "\n");
+              "not found 80040154 Class not registered: " + GUIDToString(ComTest::CLSID_TestServer) + "\nexit 1");
 }
