@@ -70,7 +70,10 @@ void TComponent::SetName(const String& NewName) {
 }
 
 void TComponent::ValidateRename(TComponent* AComponent, const String& CurName, const String& NewName) {
-    if (AComponent && !Rtl::SameText(CurName, NewName) && AComponent->FOwner == this && FindComponent(NewName))
+    // Also for a component about to be inserted, which has no owner yet.
+    if (!AComponent || Rtl::SameText(CurName, NewName)) return;
+    TComponent* existing = FindComponent(NewName);
+    if (existing && existing != AComponent)
         throw EComponentError("A component named " + NewName + " already exists");
 }
 
@@ -106,7 +109,7 @@ TComponent* TComponent::FindComponent(std::string_view AName) const {
 }
 
 void TComponent::InsertComponent(TComponent* AComponent) {
-    if (!AComponent) return;
+    if (!AComponent || AComponent->FOwner == this) return;
     for (const TComponent* o = this; o; o = o->FOwner)
         if (o == AComponent) throw EComponentError("A component cannot own itself or one of its owners");
     AComponent->ValidateContainer(this);

@@ -310,9 +310,17 @@ void TReader::ReadProperty(TPersistent* Instance, const TFormProperty& Prop, con
         } else {
             // Not published: one of the class's defined properties, or unknown.
             String savedName = std::move(FPropName);
+            String savedPath = std::move(FPropPath);
             const TFormValue* savedValue = FPropValue;
             bool savedFound = FPropFound;
+            auto restore = [&] {
+                FPropName = std::move(savedName);
+                FPropPath = std::move(savedPath);
+                FPropValue = savedValue;
+                FPropFound = savedFound;
+            };
             FPropName = last;
+            FPropPath = propPath;
             FPropValue = &Prop.Value;
             FPropFound = false;
             bool found;
@@ -321,14 +329,10 @@ void TReader::ReadProperty(TPersistent* Instance, const TFormProperty& Prop, con
                 if (!FPropFound) target->CallDefineProperties(this);
                 found = FPropFound;
             } catch (...) {
-                FPropName = std::move(savedName);
-                FPropValue = savedValue;
-                FPropFound = savedFound;
+                restore();
                 throw;
             }
-            FPropName = std::move(savedName);
-            FPropValue = savedValue;
-            FPropFound = savedFound;
+            restore();
             if (!found) Error(Prop.Line, "Property " + Prop.Name + " does not exist in " + target->ClassName());
         }
     } catch (const Rtl::EAbort&) {
@@ -585,29 +589,33 @@ void TReader::DefineProperty(const String& Name, TReaderProc ReadData, TWriterPr
         throw;
     }
     FCursors = saved;
-    if (cursors.size() != 1 || !cursors[0].Done) Error(value->Line, "the value of " + Name + " was not read completely");
+    if (cursors.size() != 1 || !cursors[0].Done)
+        Error(value->Line, "the value of " + FPropPath + " was not read completely");
 }
 
 void TReader::DefineBinaryProperty(const String& Name, TStreamProc ReadData, TStreamProc, bool) {
     if (!FPropValue || FPropFound || !ReadData || !Rtl::SameText(Name, FPropName)) return;
     FPropFound = true;
     const TFormValue* value = FPropValue;
-    if (value->Kind != fvBinary)
-        Error(value->Line, "binary data {...} expected for " + Name + " but " + DescribeValue(*value) + " found");
+    if (value->Kind != fvBinary) ValueError(*value, "binary data {...}");
     Rtl::TMemoryStream stream;
     if (!value->Bytes.empty()) stream.WriteBuffer(value->Bytes.data(), static_cast<Int64>(value->Bytes.size()));
     stream.SetPosition(0);
     ReadData(&stream);
 }
 
+void TReader::ValueError(const TFormValue& Value, const String& Expected) const {
+    Error(Value.Line, Expected + " expected for " + FPropPath + " but " + DescribeValue(Value) + " found");
+}
+
 const TFormValue& TReader::Current(const char* Expected) {
     if (!FCursors || FCursors->empty()) throw Rtl::EReadError("No defined property is being read");
     Cursor& c = FCursors->back();
     if (c.Single) {
-        if (c.Done) Error(c.Line, String(Expected) + " expected but the value has already been read");
+        if (c.Done) Error(c.Line, String(Expected) + " expected for " + FPropPath + " but its value has been read");
         return *c.Single;
     }
-    if (c.Pos >= c.List->size()) Error(c.Line, String(Expected) + " expected but end of list found");
+    if (c.Pos >= c.List->size()) Error(c.Line, String(Expected) + " expected for " + FPropPath + " but end of list found");
     return (*c.List)[c.Pos];
 }
 
@@ -653,7 +661,7 @@ bool TReader::EndOfList() { return NextValue() == vaEndOfList; }
 
 void TReader::ReadListBegin() {
     const TFormValue& v = Current("'('");
-    if (v.Kind != fvList) Error(v.Line, "list '(' expected but " + DescribeValue(v) + " found");
+    if (v.Kind != fvList) ValueError(v, "list '('");
     Consume();
     FCursors->push_back(Cursor{nullptr, &v.Items, 0, false, v.Line});
 }
@@ -662,13 +670,13 @@ void TReader::ReadListEnd() {
     if (!FCursors || FCursors->size() < 2 || !FCursors->back().List) throw Rtl::EReadError("No list is being read");
     const Cursor& c = FCursors->back();
     if (c.Pos < c.List->size())
-        Error((*c.List)[c.Pos].Line, "')' expected but " + DescribeValue((*c.List)[c.Pos]) + " found");
+        ValueError((*c.List)[c.Pos], "')'");
     FCursors->pop_back();
 }
 
 Int64 TReader::ReadInt64() {
     const TFormValue& v = Current("integer");
-    if (v.Kind != fvInteger || v.Suffix) Error(v.Line, "integer expected but " + DescribeValue(v) + " found");
+    if (v.Kind != fvInteger || v.Suffix) ValueError(v, "integer");
     Consume();
     return v.Integer;
 }
@@ -676,7 +684,7 @@ Int64 TReader::ReadInt64() {
 int TReader::ReadInteger() {
     const TFormValue& v = Current("integer");
     if (v.Kind == fvInteger && !v.Suffix && (v.Integer < INT_MIN || v.Integer > INT_MAX))
-        Error(v.Line, "integer " + std::to_string(v.Integer) + " is out of range (Integer)");
+        Error(v.Line, "integer " + std::to_string(v.Integer) + " is out of range (Integer) for " + FPropPath);
     return static_cast<int>(ReadInt64());
 }
 
@@ -684,7 +692,7 @@ bool TReader::ReadBoolean() {
     const TFormValue& v = Current("True or False");
     if (v.Kind == fvIdent && Rtl::SameText(v.Ident, "True")) { Consume(); return true; }
     if (v.Kind == fvIdent && Rtl::SameText(v.Ident, "False")) { Consume(); return false; }
-    Error(v.Line, "True or False expected but " + DescribeValue(v) + " found");
+    ValueError(v, "True or False");
 }
 
 double TReader::ReadFloat() {
@@ -692,7 +700,7 @@ double TReader::ReadFloat() {
     double d;
     if (v.Kind == fvInteger && !v.Suffix) d = static_cast<double>(v.Integer);
     else if (v.Kind == fvFloat) d = v.Float;
-    else if (v.Kind != fvIdent || !FloatIdent(v.Ident, d)) Error(v.Line, "number expected but " + DescribeValue(v) + " found");
+    else if (v.Kind != fvIdent || !FloatIdent(v.Ident, d)) ValueError(v, "number");
     Consume();
     return d;
 }
@@ -707,32 +715,32 @@ Rtl::Currency TReader::ReadCurrency() {
     }
     double d = ReadFloat();
     Rtl::Currency c;
-    if (!Rtl::TryFloatToCurr(d, c)) Error(v.Line, "number out of the currency range");
+    if (!Rtl::TryFloatToCurr(d, c)) Error(v.Line, "number out of the currency range for " + FPropPath);
     return c;
 }
 
 String TReader::ReadString() {
     const TFormValue& v = Current("string");
-    if (v.Kind != fvString) Error(v.Line, "string expected but " + DescribeValue(v) + " found");
+    if (v.Kind != fvString) ValueError(v, "string");
     String s, error;
-    if (!FormStringToString(v, s, error)) Error(v.Line, error);
+    if (!FormStringToString(v, s, error)) Error(v.Line, "invalid value for " + FPropPath + ": " + error);
     Consume();
     return s;
 }
 
 WideString TReader::ReadWideString() {
     const TFormValue& v = Current("string");
-    if (v.Kind != fvString) Error(v.Line, "string expected but " + DescribeValue(v) + " found");
+    if (v.Kind != fvString) ValueError(v, "string");
     WideString s;
     String error;
-    if (!FormStringToWide(v, s, error)) Error(v.Line, error);
+    if (!FormStringToWide(v, s, error)) Error(v.Line, "invalid value for " + FPropPath + ": " + error);
     Consume();
     return s;
 }
 
 String TReader::ReadIdent() {
     const TFormValue& v = Current("identifier");
-    if (v.Kind != fvIdent) Error(v.Line, "identifier expected but " + DescribeValue(v) + " found");
+    if (v.Kind != fvIdent) ValueError(v, "identifier");
     Consume();
     return v.Ident;
 }
@@ -741,16 +749,16 @@ Variant TReader::ReadVariant() {
     const TFormValue& v = Current("value");
     String error;
     Variant result = ValueToVariant(v, error);
-    if (!error.empty()) Error(v.Line, error);
+    if (!error.empty()) Error(v.Line, "invalid value for " + FPropPath + ": " + error);
     Consume();
     return result;
 }
 
 void TReader::ReadCollection(TCollection* Collection) {
     const TFormValue& v = Current("collection");
-    if (v.Kind != fvCollection) Error(v.Line, "collection '<' expected but " + DescribeValue(v) + " found");
+    if (v.Kind != fvCollection) ValueError(v, "collection '<'");
     Consume();
-    ReadCollectionValue(Collection, v, FPropName);
+    ReadCollectionValue(Collection, v, FPropPath);
 }
 
 void TReader::SkipValue() {

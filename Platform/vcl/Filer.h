@@ -138,6 +138,7 @@ private:
     TComponent* ResolveReference(const String& Name) const;
     void FreeCreated(TComponent* Root, bool RootCreated);
     const TFormValue& Current(const char* Expected);
+    [[noreturn]] void ValueError(const TFormValue& Value, const String& Expected) const;
     void Consume();
     [[noreturn]] void Error(int Line, const String& Message) const;
 
@@ -153,6 +154,7 @@ private:
     // The defined property being looked for, and the cursors over the value of
     // the one whose read procedure is running.
     String FPropName;
+    String FPropPath;
     const TFormValue* FPropValue = nullptr;
     bool FPropFound = false;
     std::vector<Cursor>* FCursors = nullptr;

@@ -231,7 +231,7 @@ private:
                 if (!t.Pieces.empty() && !t.Pieces.back().IsCode) t.Pieces.back().Text += piece.Text;
                 else t.Pieces.push_back(std::move(piece));
             } else {
-                ++P;
+                const std::size_t hash = P++;
                 std::uint64_t v = 0;
                 std::size_t digits;
                 if (P < S.size() && S[P] == '$') {
@@ -243,8 +243,8 @@ private:
                     while (P < S.size() && IsDigit(S[P]) && P - digits < 10) v = v * 10 + static_cast<unsigned>(S[P++] - '0');
                 }
                 if (P == digits) Fail(Line, "character code expected after '#'");
-                if ((P < S.size() && (IsHex(S[P]) || IsDigit(S[P]))) || v > 0x10FFFF)
-                    Fail(Line, "invalid character code #" + String(S.substr(digits, P - digits + 1)));
+                const std::size_t end = P < S.size() && IsHex(S[P]) ? P + 1 : P;
+                if (end > P || v > 0x10FFFF) Fail(Line, "invalid character code " + String(S.substr(hash, end - hash)));
                 TFormStrPiece piece;
                 piece.IsCode = true;
                 piece.Code = static_cast<std::uint32_t>(v);

@@ -17,6 +17,12 @@ VCL_ITEM_IMPL(TSampleItem, TCollectionItem) {
     Prop("Target", &TSampleItem::GetTarget, &TSampleItem::SetTarget);
 }
 
+void TSampleItem::SetTarget(TSample* v) {
+    FTarget = v;
+    TCollection* c = GetCollection();
+    if (auto* owner = dynamic_cast<TComponent*>(c ? c->GetOwner() : nullptr); owner && v) v->FreeNotification(owner);
+}
+
 void TSampleItem::Assign(TPersistent* Source) {
     if (auto* s = dynamic_cast<TSampleItem*>(Source)) {
         FName = s->FName;
@@ -98,7 +104,7 @@ void TSample::Notification(TComponent* AComponent, TOperation Operation) {
 
 void TSample::Loaded() {
     TComponent::Loaded();
-    Log().push_back("Loaded:" + GetName());
+    Log().push_back("Loaded:" + GetName() + (FLink ? "->" + FLink->GetName() : String()));
     if (FFailLoad) throw Rtl::EInvalidOperation("cannot open " + GetName());
 }
 

@@ -39,7 +39,8 @@ public:
     int GetWeight() const { return FWeight; }
     void SetWeight(int v) { FWeight = v; Changed(false); }
     TSample* GetTarget() const { return FTarget; }
-    void SetTarget(TSample* v) { FTarget = v; }
+    // The owning component hears when the target goes.
+    void SetTarget(TSample* v);
     String GetDisplayName() const override { return FName.empty() ? TCollectionItem::GetDisplayName() : FName; }
     void Assign(TPersistent* Source) override;
 
