@@ -226,13 +226,23 @@ VCL_COMPONENT_IMPL(TMemDataSet, Db::TDataSet) {
     Db::PublishDataSetProperties(*this);
     Prop("ReadOnly", &TMemDataSet::GetReadOnly, &TMemDataSet::SetReadOnly).Default(false);
     Prop("TableName", &TMemDataSet::GetTableName, &TMemDataSet::SetTableName);
+    Prop("MasterSource", &TMemDataSet::GetMasterSource, &TMemDataSet::SetMasterSource);
     Db::PublishDataSetBrowseEvents(*this);
     Db::PublishDataSetEditEvents(*this);
     Event("OnFilterRecord", &TDataSet::OnFilterRecord, &TDataSet::OnFilterRecord, "TFilterRecordEvent");
 }
 
 TMemDataSet::TMemDataSet(Vcl::TComponent* AOwner, std::shared_ptr<TMemTable> Table)
-    : TDataSet(AOwner), FTable(Table ? std::move(Table) : std::make_shared<TMemTable>()) {}
+    : TDataSet(AOwner),
+      FTable(Table ? std::move(Table) : std::make_shared<TMemTable>()),
+      FMasterLink(std::make_unique<TMemMasterLink>(this)) {}
+
+Db::TDataSet* TMemMasterLink::GetDetailDataSet() { return FDetail; }
+
+void TMemDataSet::SetMasterSource(Db::TDataSource* Value) {
+    if (IsLinkedTo(Value)) DatabaseError(SCircularDataLink, this);
+    FMasterLink->SetDataSource(Value);
+}
 
 TMemDataSet::~TMemDataSet() {
     // Also when not destroyed through delete (BeforeDestruction closed it then).

@@ -62,11 +62,28 @@ private:
 };
 
 class TMemBlobStream;
+class TMemDataSet;
+
+// The link through which a dataset follows its master (it only counts what
+// it hears: enough to see the detail-link machinery work).
+class TMemMasterLink : public Db::TDetailDataLink {
+public:
+    explicit TMemMasterLink(TMemDataSet* Detail) : FDetail(Detail) {}
+    Db::TDataSet* GetDetailDataSet() override;
+    int MasterMoves = 0;
+
+protected:
+    void RecordChanged(Db::TField* Field) override {
+        if (!Field) ++MasterMoves;
+    }
+
+private:
+    TMemDataSet* FDetail;
+};
 
 class TMemDataSet : public Db::TDataSet {
     VCL_CLASS(TMemDataSet, Db::TDataSet)
     friend class TMemBlobStream;
-
 public:
     explicit TMemDataSet(Vcl::TComponent* AOwner, std::shared_ptr<TMemTable> Table = nullptr);
     ~TMemDataSet() override;
@@ -75,6 +92,12 @@ public:
     void SetTable(std::shared_ptr<TMemTable> Table);
     bool GetReadOnly() const noexcept { return FReadOnly; }
     void SetReadOnly(bool Value) { FReadOnly = Value; }
+    // A master to follow; EDatabaseError "Circular datalinks are not allowed"
+    // when the master depends on this dataset.
+    Db::TDataSource* GetMasterSource() const { return FMasterLink->GetDataSource(); }
+    void SetMasterSource(Db::TDataSource* Value);
+    TMemMasterLink* MasterLink() const { return FMasterLink.get(); }
+    Db::TDataSource* GetDataSource() const override { return GetMasterSource(); }
     const String& GetTableName() const noexcept { return FTableName; }
     // Uses the table registered under Value, if there is one.
     void SetTableName(const String& Value);
@@ -152,6 +175,7 @@ private:
     int RowCount() const { return static_cast<int>(FTable->Rows.size()); }
 
     std::shared_ptr<TMemTable> FTable;
+    std::unique_ptr<TMemMasterLink> FMasterLink;
     String FTableName;
     std::vector<Slot> FSlots;  // by field definition
     std::vector<Variant> FEditOriginal;
