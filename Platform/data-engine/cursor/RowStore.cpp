@@ -1,6 +1,10 @@
 #include "Platform/data-engine/cursor/RowStore.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 
 namespace DataEngine {
 
@@ -35,96 +39,147 @@ void StoreRaw(Byte* p, T v) noexcept {
 
 }  // namespace
 
-// ---- Records: fixed-size slots in pages that never move --------------------------------------
+// ---- Memory blocks ---------------------------------------------------------------------------------
+
+namespace {
+
+struct TFreeBlock {
+    void operator()(Byte* p) const noexcept { std::free(p); }
+};
+using TBlock = std::unique_ptr<Byte[], TFreeBlock>;
+
+constexpr std::size_t HugePage = std::size_t{2} << 20;
+
+// Blocks of 2 MB and more are aligned to huge pages and marked for them: a
+// store of a million rows then takes a few hundred page faults, not tens of
+// thousands. Smaller blocks come from malloc, so that small stores stay small.
+TBlock AllocateBlock(std::size_t& size) {
+    void* p;
+    if (size >= HugePage) {
+        size = (size + HugePage - 1) & ~(HugePage - 1);
+        p = std::aligned_alloc(HugePage, size);
+        if (p) madvise(p, size, MADV_HUGEPAGE);  // a hint; refused advice changes nothing
+    } else {
+        p = std::malloc(size);
+    }
+    if (!p) throw std::bad_alloc();
+    return TBlock(static_cast<Byte*>(p));
+}
+
+unsigned Log2(std::size_t v) noexcept { return static_cast<unsigned>(63 - __builtin_clzll(v)); }
+
+}  // namespace
+
+// ---- Records: fixed-size slots in pages that never move ------------------------------------------
+//
+// Pages double from about 4 KB up to about 2 MB, then stay that size: small
+// stores take little memory and large ones few allocations. A page holds a
+// power of two records, so an index splits into page and slot with shifts.
 
 class TRowStore::TRecordPool {
 public:
     explicit TRecordPool(std::size_t recordSize) : FSize(recordSize) {
-        // About 64 KB per page, a power of two records so that ids split by shifting.
-        std::size_t perPage = 1;
-        while (perPage * 2 * recordSize <= 65536) perPage *= 2;
-        while ((std::size_t{1} << FShift) < perPage) ++FShift;
+        while ((std::size_t{2} << FLogFirst) * recordSize <= 4096) ++FLogFirst;
+        FLogLast = FLogFirst;
+        while ((std::size_t{2} << FLogLast) * recordSize <= HugePage) ++FLogLast;
+        FDoubling = ((std::size_t{1} << (FLogLast - FLogFirst)) - 1) << FLogFirst;
     }
+    // A new record; its bytes are not initialised (every caller writes the whole record).
     std::uint32_t Add() {
         if (FCount == UINT32_MAX - 1) throw EEngineError("The row store is full", hrDataOverflow);
         const std::uint32_t index = FCount;
-        if ((index >> FShift) >= FPages.size())
-            FPages.push_back(std::make_unique<Byte[]>(FSize << FShift));
+        std::size_t page, slot;
+        Locate(index, page, slot);
+        if (page >= FPages.size()) {
+            std::size_t bytes = (page < FLogLast - FLogFirst ? std::size_t{1} << (FLogFirst + page)
+                                                             : std::size_t{1} << FLogLast) * FSize;
+            FPages.push_back(AllocateBlock(bytes));
+            FBytes += bytes;
+        }
         ++FCount;
-        Byte* r = At(index);
-        std::memset(r, 0, FSize);
         return index;
     }
     Byte* At(std::uint32_t index) noexcept {
-        return FPages[index >> FShift].get() + (index & ((std::uint32_t{1} << FShift) - 1)) * FSize;
+        std::size_t page, slot;
+        Locate(index, page, slot);
+        return FPages[page].get() + slot * FSize;
     }
-    const Byte* At(std::uint32_t index) const noexcept {
-        return FPages[index >> FShift].get() + (index & ((std::uint32_t{1} << FShift) - 1)) * FSize;
-    }
+    const Byte* At(std::uint32_t index) const noexcept { return const_cast<TRecordPool*>(this)->At(index); }
     std::uint32_t Count() const noexcept { return FCount; }
-    void Reserve(std::size_t records) { FPages.reserve((records >> FShift) + 1); }
-    std::size_t MemoryUsage() const noexcept { return FPages.size() * (FSize << FShift) + FPages.capacity() * sizeof(void*); }
+    std::size_t MemoryUsage() const noexcept { return FBytes + FPages.capacity() * sizeof(void*); }
 
 private:
+    void Locate(std::size_t index, std::size_t& page, std::size_t& slot) const noexcept {
+        if (index < FDoubling) {
+            page = Log2((index >> FLogFirst) + 1);
+            slot = index - (((std::size_t{1} << page) - 1) << FLogFirst);
+        } else {
+            const std::size_t rest = index - FDoubling;
+            page = (FLogLast - FLogFirst) + (rest >> FLogLast);
+            slot = rest & ((std::size_t{1} << FLogLast) - 1);
+        }
+    }
     std::size_t FSize;
-    unsigned FShift = 0;
+    unsigned FLogFirst = 0;     // records in the first page: 1 << FLogFirst
+    unsigned FLogLast = 0;      // records in each page once they stop doubling
+    std::size_t FDoubling = 0;  // records held by the doubling pages
     std::uint32_t FCount = 0;
-    std::vector<std::unique_ptr<Byte[]>> FPages;
+    std::size_t FBytes = 0;
+    std::vector<TBlock> FPages;
 };
 
 // ---- Heap: text and bytes, each value a 4-byte length and its bytes ---------------------------
+//
+// Chunks double from 16 KB to 2 MB; a value too large for a chunk gets a
+// block of its own. Values never move, so their references stay valid.
 
 class TRowStore::THeap {
 public:
-    static constexpr std::size_t ChunkSize = 1 << 20;
-    static constexpr std::size_t LargeValue = ChunkSize / 4;
-
     UInt64 Add(const char* data, std::size_t size) {
         if (size == 0) return EmptyRef;
         if (size > 0x7FFFFFFFu) throw EEngineError("A value of " + std::to_string(size) + " bytes is too large", hrDataOverflow);
         const std::size_t need = size + 4;
-        std::uint32_t chunk;
-        std::size_t offset;
-        if (need > LargeValue) {
-            FChunks.push_back({std::make_unique<Byte[]>(need), need});
-            chunk = static_cast<std::uint32_t>(FChunks.size() - 1);
-            offset = 0;
-        } else {
-            if (FCurrent == NoChunk || FUsed + need > ChunkSize) {
-                FChunks.push_back({std::make_unique<Byte[]>(ChunkSize), ChunkSize});
-                FCurrent = static_cast<std::uint32_t>(FChunks.size() - 1);
-                FUsed = 0;
+        if (FCurrent == NoChunk || FUsed + need > FChunks[FCurrent].Size) {
+            std::size_t bytes = std::max(FNextSize, need);
+            if (need > HugePage / 4) {
+                // A large value: a block of its own, the current chunk stays open.
+                FChunks.push_back({AllocateBlock(bytes), bytes});
+                FBytes += bytes;
+                return Put(static_cast<std::uint32_t>(FChunks.size() - 1), 0, data, size);
             }
-            chunk = FCurrent;
-            offset = FUsed;
-            FUsed += need;
+            FChunks.push_back({AllocateBlock(bytes), bytes});
+            FBytes += bytes;
+            FCurrent = static_cast<std::uint32_t>(FChunks.size() - 1);
+            FUsed = 0;
+            FNextSize = std::min(FNextSize * 2, HugePage);
         }
-        Byte* p = FChunks[chunk].Data.get() + offset;
-        StoreRaw<std::uint32_t>(p, static_cast<std::uint32_t>(size));
-        std::memcpy(p + 4, data, size);
-        FBytes += need;
-        return (static_cast<UInt64>(chunk) << 32) | offset;
+        const std::size_t offset = FUsed;
+        FUsed += need;
+        return Put(FCurrent, offset, data, size);
     }
     std::string_view View(UInt64 ref) const noexcept {
         if (ref == EmptyRef) return {};
         const Byte* p = FChunks[ref >> 32].Data.get() + (ref & 0xFFFFFFFFu);
         return {reinterpret_cast<const char*>(p + 4), LoadRaw<std::uint32_t>(p)};
     }
-    std::size_t MemoryUsage() const noexcept {
-        std::size_t n = FChunks.capacity() * sizeof(TChunk);
-        for (auto& c : FChunks) n += c.Size;
-        return n;
-    }
+    std::size_t MemoryUsage() const noexcept { return FBytes + FChunks.capacity() * sizeof(TChunk); }
 
 private:
+    UInt64 Put(std::uint32_t chunk, std::size_t offset, const char* data, std::size_t size) {
+        Byte* p = FChunks[chunk].Data.get() + offset;
+        StoreRaw<std::uint32_t>(p, static_cast<std::uint32_t>(size));
+        std::memcpy(p + 4, data, size);
+        return (static_cast<UInt64>(chunk) << 32) | offset;
+    }
     static constexpr std::uint32_t NoChunk = UINT32_MAX;
     struct TChunk {
-        std::unique_ptr<Byte[]> Data;
+        TBlock Data;
         std::size_t Size;
     };
     std::vector<TChunk> FChunks;
     std::uint32_t FCurrent = NoChunk;
     std::size_t FUsed = 0;
+    std::size_t FNextSize = 16384;
     std::size_t FBytes = 0;
 };
 
@@ -181,7 +236,6 @@ std::size_t TRowStore::PositionOf(TRowId row) const noexcept {
 }
 
 void TRowStore::Reserve(std::size_t rows) {
-    FRecords->Reserve(rows);
     FStatus.reserve(rows);
     FRows.reserve(rows);
 }
@@ -279,6 +333,7 @@ std::size_t TRowStore::Load(TResultStream& result, std::size_t maxRows) {
 TRowId TRowStore::AddNew() {
     const std::uint32_t id = FRecords->Add();
     Byte* r = FRecords->At(id);
+    std::memset(r, 0, FRecordSize);
     for (std::size_t c = 0; c < FColumns.size(); ++c) r[FNullOffset + c / 8] |= static_cast<Byte>(1u << (c % 8));
     FStatus.push_back(stNew);
     FRows.push_back(id);
@@ -331,6 +386,13 @@ TCell TRowStore::GetCell(TRowId row, std::size_t column, TValueVersion version) 
     CheckColumn(column);
     const Byte* r = RecordOf(row, version);
     return r ? ReadCell(r, column) : TCell{};
+}
+
+void TRowStore::GetRow(TRowId row, TRowBuffer& out, TValueVersion version) const {
+    const Byte* r = RecordOf(row, version);
+    const std::size_t n = FColumns.size();
+    if (out.Count() != n) out.Reset(n);
+    for (std::size_t c = 0; c < n; ++c) out[c] = r ? ReadCell(r, c) : TCell{};
 }
 
 Variant TRowStore::GetValue(TRowId row, std::size_t column, TValueVersion version) const {

@@ -75,6 +75,8 @@ public:
     // The typed cell; text and bytes point into the store.
     TCell GetCell(TRowId row, std::size_t column, TValueVersion version = vvCurrent) const;
     Variant GetValue(TRowId row, std::size_t column, TValueVersion version = vvCurrent) const;
+    // Every cell of a row at once (what a cursor does when it moves to a row).
+    void GetRow(TRowId row, TRowBuffer& out, TValueVersion version = vvCurrent) const;
     // Fast paths for integer, floating and variable columns.
     Int64 GetInt64(TRowId row, std::size_t column) const;
     double GetDouble(TRowId row, std::size_t column) const;

@@ -74,10 +74,11 @@ struct TBaseTable {
 };
 TBaseTable ReadBaseTable(TCore& core, const String& database, const String& table);
 
-// Reads column i of the current row into cell with the column's type. A
-// value of another storage class converts only when nothing is lost; else
+// Reads the current row into row, each cell with its column's type. A value
+// of another storage class converts only when nothing is lost; else
 // EEngineError names the column and the value.
-void ReadCell(sqlite3_stmt* stmt, int i, const TColumnInfo& column, TStorageKind kind, TCell& cell, String& scratch);
+void ReadRow(sqlite3_stmt* stmt, const std::vector<TColumnInfo>& columns, const std::vector<TStorageKind>& kinds,
+             TRowBuffer& row);
 // The ADO type a column without a fixed type takes from its first value.
 Velora::DataTypeEnum DynamicTypeOf(int sqliteType) noexcept;
 

@@ -28,8 +28,15 @@ void Query(TCore& core, const char* sql, std::initializer_list<String> args, F&&
     int k = 1;
     for (const auto& a : args) sqlite3_bind_text(stmt, k++, a.c_str(), static_cast<int>(a.size()), SQLITE_TRANSIENT);
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) onRow(stmt);
+    if (rc != SQLITE_DONE) {
+        try {
+            RaiseSqliteError(core, rc, sql);
+        } catch (...) {
+            sqlite3_finalize(stmt);
+            throw;
+        }
+    }
     sqlite3_finalize(stmt);
-    if (rc != SQLITE_DONE) RaiseSqliteError(core, rc, sql);
 }
 
 // A restriction given (neither Empty nor Null) that the value does not meet.

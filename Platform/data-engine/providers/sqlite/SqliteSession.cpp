@@ -1,5 +1,6 @@
 // The SQLite provider and its session: opening, transactions, timeouts,
 // cancellation and properties.
+#include <algorithm>
 #include <cstdlib>
 
 #include "Platform/data-engine/providers/sqlite/SqliteCommon.h"
@@ -124,8 +125,15 @@ TBaseTable ReadBaseTable(TCore& core, const String& database, const String& tabl
         sqlite3_bind_text(stmt, 1, table.c_str(), static_cast<int>(table.size()), SQLITE_TRANSIENT);
         sqlite3_bind_text(stmt, 2, database.c_str(), static_cast<int>(database.size()), SQLITE_TRANSIENT);
         while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) onRow(stmt);
+        if (rc != SQLITE_DONE) {
+            try {
+                RaiseSqliteError(core, rc, sql);
+            } catch (...) {
+                sqlite3_finalize(stmt);
+                throw;
+            }
+        }
         sqlite3_finalize(stmt);
-        if (rc != SQLITE_DONE) RaiseSqliteError(core, rc, sql);
     };
     auto text = [](sqlite3_stmt* s, int i) {
         const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
@@ -283,7 +291,9 @@ public:
         }
         int busyMs = 5000;
         if (props.Has("Busy Timeout")) busyMs = ParseNonNegative(props.Get("Busy Timeout"), "Busy Timeout");
-        else if (props.Has("Connect Timeout")) busyMs = ParseNonNegative(props.Get("Connect Timeout"), "Connect Timeout") * 1000;
+        else if (props.Has("Connect Timeout"))
+            busyMs = static_cast<int>(std::min<Int64>(
+                Int64{ParseNonNegative(props.Get("Connect Timeout"), "Connect Timeout")} * 1000, INT32_MAX));
         const TConnectionString pragmas = TConnectionString::Parse(props.Get("Extended Properties"));
         for (const auto& item : pragmas.Items())
             if (!IsPragmaName(item.Key) || item.Value.empty())
@@ -370,7 +380,13 @@ public:
 
     void RollbackTrans(bool retaining) override {
         CheckOpen();
-        SyncLevel();
+        if (FLevel > 0 && sqlite3_get_autocommit(FCore->Db)) {
+            // SQLite already rolled the transaction back (after an I/O or full-disk
+            // error, or a ROLLBACK in SQL text): there is nothing left to undo.
+            FLevel = 0;
+            if (retaining) BeginTrans();
+            return;
+        }
         if (FLevel == 0) NoTransaction("RollbackTrans");
         if (FLevel == 1) {
             ExecSimple(*FCore, "ROLLBACK");

@@ -1,7 +1,7 @@
 #include "Platform/data-engine/providers/sqlite/SqliteStatement.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <map>
 
@@ -55,12 +55,25 @@ DataTypeEnum TypeOfVariant(const Variant& v, const String& label) {
                        hrCantConvertValue, 0, "22018", "SQLite");
 }
 
+// Currency's scaled value as decimal text with '.', whatever the format settings.
+String CurrencyToText(Int64 scaled) {
+    const bool negative = scaled < 0;
+    const UInt64 magnitude = negative ? 0 - static_cast<UInt64>(scaled) : static_cast<UInt64>(scaled);
+    String text = std::to_string(magnitude / 10000);
+    String fraction = std::to_string(magnitude % 10000);
+    fraction.insert(0, 4 - fraction.size(), '0');
+    while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+    if (!fraction.empty()) text += "." + fraction;
+    return negative ? "-" + text : text;
+}
+
 // A double that reads back as exactly this decimal text, if there is one.
 bool ExactDouble(const String& text, double& out) {
     TExactDecimal want, got;
     if (!ParseExactDecimal(text, want)) return false;
-    const double d = std::strtod(text.c_str(), nullptr);
-    if (!std::isfinite(d) || !ParseExactDecimal(DoubleToShortest(d), got)) return false;
+    double d = 0;
+    const auto res = std::from_chars(text.data(), text.data() + text.size(), d);
+    if (res.ec != std::errc() || !std::isfinite(d) || !ParseExactDecimal(DoubleToShortest(d), got)) return false;
     // Compare at a common scale.
     auto norm = [](TExactDecimal x) {
         while (x.Scale > 0 && x.Mantissa % 10 == 0) {
@@ -128,21 +141,15 @@ void BindValue(TCore& core, sqlite3_stmt* stmt, int index, const Variant& value,
                             rc = sqlite3_bind_int64(stmt, index, cell.I / 10000);
                             break;
                         }
-                        text = Rtl::CurrToStr(Currency::FromScaled(cell.I));
-                        // The framework's CurrToStr uses the decimal separator setting.
-                        for (char& c : text)
-                            if (c == Rtl::FormatSettings().DecimalSeparator) c = '.';
+                        text = CurrencyToText(cell.I);
                     } else {
                         text = DecimalToText(cell.GetDecimal());
-                        TExactDecimal x;
-                        if (ParseExactDecimal(text, x) && x.Scale == 0 && text.find('.') == String::npos) {
-                            // Integral decimals bind as integers when they fit.
-                            errno = 0;
-                            const Int64 whole = std::strtoll(text.c_str(), nullptr, 10);
-                            if (errno == 0) {
-                                rc = sqlite3_bind_int64(stmt, index, whole);
-                                break;
-                            }
+                        Int64 whole = 0;
+                        const auto res = std::from_chars(text.data(), text.data() + text.size(), whole);
+                        if (res.ec == std::errc() && res.ptr == text.data() + text.size()) {
+                            // Whole decimals bind as integers when they fit.
+                            rc = sqlite3_bind_int64(stmt, index, whole);
+                            break;
                         }
                     }
                     double d;
@@ -182,7 +189,7 @@ void BindValue(TCore& core, sqlite3_stmt* stmt, int index, const Variant& value,
 bool TSqliteResult::Fetch(TRowBuffer& row) {
     if (!FOnRow) {
         if (FDone) {
-            if (FCore && !FCore->Db && FStmt)
+            if (FDetached)
                 throw EEngineError("The connection is closed", AdoErrorHResult(adErrObjectClosed), 0, {}, "SQLite");
             return false;
         }
@@ -197,10 +204,7 @@ bool TSqliteResult::Fetch(TRowBuffer& row) {
         }
     }
     FOnRow = false;
-    const std::size_t n = FColumns.size();
-    if (row.Count() != n) row.Reset(n);
-    for (std::size_t i = 0; i < n; ++i)
-        ReadCell(FStmt, static_cast<int>(i), FColumns[i], FKinds[i], row[i], row.Scratch(i));
+    ReadRow(FStmt, FColumns, FKinds, row);
     return true;
 }
 
@@ -220,6 +224,7 @@ TSqliteStatement::~TSqliteStatement() {
 void TSqliteStatement::Detach() noexcept {
     FinalizeAll();
     FAttached = false;
+    FResult.FDetached = true;
 }
 
 void TSqliteStatement::CheckAttached() const {

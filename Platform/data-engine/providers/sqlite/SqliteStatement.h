@@ -17,6 +17,7 @@ private:
     friend class TSqliteStatement;
     void Clear() noexcept {
         FStmt = nullptr;
+        FSql = nullptr;
         FOnRow = false;
         FDone = true;
         FAffected = -1;
@@ -30,6 +31,7 @@ private:
     std::vector<TStorageKind> FKinds;
     bool FOnRow = false;  // positioned on a row not yet handed out
     bool FDone = true;
+    bool FDetached = false;  // the session closed under this result
     Int64 FAffected = -1;
 };
 

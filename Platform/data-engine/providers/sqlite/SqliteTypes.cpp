@@ -112,44 +112,44 @@ bool ParseSmallInt(std::string_view s, int& out) {
     return true;
 }
 
-[[noreturn]] void DoesNotFit(sqlite3_stmt* stmt, int i, const TColumnInfo& column, std::string_view why,
+[[noreturn]] void DoesNotFit(sqlite3_value* val, const TColumnInfo& column, std::string_view why,
                              HRESULT hr = hrCantConvertValue) {
     String desc;
-    switch (sqlite3_column_type(stmt, i)) {
-        case SQLITE_INTEGER: desc = "the integer " + std::to_string(sqlite3_column_int64(stmt, i)); break;
-        case SQLITE_FLOAT: desc = "the real number " + DoubleToShortest(sqlite3_column_double(stmt, i)); break;
+    switch (sqlite3_value_type(val)) {
+        case SQLITE_INTEGER: desc = "the integer " + std::to_string(sqlite3_value_int64(val)); break;
+        case SQLITE_FLOAT: desc = "the real number " + DoubleToShortest(sqlite3_value_double(val)); break;
         case SQLITE_TEXT: {
-            const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-            desc = "the text '" + ClipForMessage(std::string_view(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, i))), 100) + "'";
+            const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(val));
+            desc = "the text '" + ClipForMessage(std::string_view(p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(val))), 100) + "'";
             break;
         }
-        default: desc = "a blob of " + std::to_string(sqlite3_column_bytes(stmt, i)) + " bytes"; break;
+        default: desc = "a blob of " + std::to_string(sqlite3_value_bytes(val)) + " bytes"; break;
     }
     throw EEngineError("Column \"" + column.Name + "\" holds " + desc + ", which does not fit its type " +
                            DataTypeName(column.Type) + ": " + String(why),
                        hr, 0, hr == hrDataOverflow ? "22003" : "22018", "SQLite");
 }
 
-std::string_view TextOf(sqlite3_stmt* stmt, int i) {
-    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-    return {p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, i))};
+std::string_view TextOf(sqlite3_value* val) {
+    const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(val));
+    return {p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(val))};
 }
 
 // Reads any numeric storage class (or numeric text) as an exact decimal.
-bool ExactOf(sqlite3_stmt* stmt, int i, int type, TExactDecimal& x) {
+bool ExactOf(sqlite3_value* val, int type, TExactDecimal& x) {
     switch (type) {
         case SQLITE_INTEGER: {
-            const Int64 v = sqlite3_column_int64(stmt, i);
+            const Int64 v = sqlite3_value_int64(val);
             x.Negative = v < 0;
             x.Mantissa = v < 0 ? static_cast<unsigned __int128>(-(v + 1)) + 1 : static_cast<unsigned __int128>(v);
             x.Scale = 0;
             return true;
         }
         case SQLITE_FLOAT: {
-            const double d = sqlite3_column_double(stmt, i);
+            const double d = sqlite3_value_double(val);
             return std::isfinite(d) && ParseExactDecimal(DoubleToShortest(d), x);
         }
-        case SQLITE_TEXT: return ParseExactDecimal(TextOf(stmt, i), x);
+        case SQLITE_TEXT: return ParseExactDecimal(TextOf(val), x);
         default: return false;
     }
 }
@@ -277,8 +277,10 @@ DataTypeEnum DynamicTypeOf(int sqliteType) noexcept {
     }
 }
 
-void ReadCell(sqlite3_stmt* stmt, int i, const TColumnInfo& column, TStorageKind kind, TCell& cell, String& scratch) {
-    const int type = sqlite3_column_type(stmt, i);
+namespace {
+
+void ReadCell(sqlite3_value* val, const TColumnInfo& column, TStorageKind kind, TCell& cell, String& scratch) {
+    const int type = sqlite3_value_type(val);
     if (type == SQLITE_NULL) {
         cell.Null = true;
         cell.Data = nullptr;
@@ -290,22 +292,22 @@ void ReadCell(sqlite3_stmt* stmt, int i, const TColumnInfo& column, TStorageKind
         case skText: {
             std::string_view text;
             if (type == SQLITE_TEXT) {
-                text = TextOf(stmt, i);
+                text = TextOf(val);
             } else if (type == SQLITE_INTEGER) {
-                scratch = std::to_string(sqlite3_column_int64(stmt, i));
+                scratch = std::to_string(sqlite3_value_int64(val));
                 text = scratch;
             } else if (type == SQLITE_FLOAT) {
-                scratch = DoubleToShortest(sqlite3_column_double(stmt, i));
+                scratch = DoubleToShortest(sqlite3_value_double(val));
                 text = scratch;
             } else {
-                const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt, i));
-                text = std::string_view(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, i)));
-                if (!Rtl::IsValidUtf8(text)) DoesNotFit(stmt, i, column, "binary data that is not UTF-8 text");
+                const auto* p = static_cast<const char*>(sqlite3_value_blob(val));
+                text = std::string_view(p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(val)));
+                if (!Rtl::IsValidUtf8(text)) DoesNotFit(val, column, "binary data that is not UTF-8 text");
             }
             if (column.HasSizeLimit()) {
                 const std::size_t len = Utf16Length(text);
                 if (len > static_cast<std::size_t>(column.DefinedSize))
-                    DoesNotFit(stmt, i, column,
+                    DoesNotFit(val, column,
                                std::to_string(len) + " characters are more than its " + std::to_string(column.DefinedSize),
                                hrDataOverflow);
             }
@@ -315,12 +317,12 @@ void ReadCell(sqlite3_stmt* stmt, int i, const TColumnInfo& column, TStorageKind
         }
         case skBytes: {
             const char* p = nullptr;
-            if (type == SQLITE_BLOB) p = static_cast<const char*>(sqlite3_column_blob(stmt, i));
-            else if (type == SQLITE_TEXT) p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-            else DoesNotFit(stmt, i, column, "a number is not binary data");
-            const auto n = static_cast<std::size_t>(sqlite3_column_bytes(stmt, i));
+            if (type == SQLITE_BLOB) p = static_cast<const char*>(sqlite3_value_blob(val));
+            else if (type == SQLITE_TEXT) p = reinterpret_cast<const char*>(sqlite3_value_text(val));
+            else DoesNotFit(val, column, "a number is not binary data");
+            const auto n = static_cast<std::size_t>(sqlite3_value_bytes(val));
             if (column.HasSizeLimit() && n > static_cast<std::size_t>(column.DefinedSize))
-                DoesNotFit(stmt, i, column,
+                DoesNotFit(val, column,
                            std::to_string(n) + " bytes are more than its " + std::to_string(column.DefinedSize),
                            hrDataOverflow);
             cell.Data = p ? p : "";
@@ -337,23 +339,23 @@ void ReadCell(sqlite3_stmt* stmt, int i, const TColumnInfo& column, TStorageKind
         case skUInt64: {
             Int64 v;
             if (type == SQLITE_INTEGER) {
-                v = sqlite3_column_int64(stmt, i);
+                v = sqlite3_value_int64(val);
             } else {
                 TExactDecimal x;
-                if (!ExactOf(stmt, i, type, x)) DoesNotFit(stmt, i, column, "not a number");
+                if (!ExactOf(val, type, x)) DoesNotFit(val, column, "not a number");
                 // Whole numbers only, and within 64 bits.
                 TExactDecimal w = x;
                 while (w.Scale > 0 && w.Mantissa % 10 == 0) {
                     w.Mantissa /= 10;
                     --w.Scale;
                 }
-                if (w.Scale > 0) DoesNotFit(stmt, i, column, "it has a fraction", hrDataOverflow);
+                if (w.Scale > 0) DoesNotFit(val, column, "it has a fraction", hrDataOverflow);
                 while (w.Scale < 0 && w.Mantissa <= static_cast<unsigned __int128>(UINT64_MAX)) {
                     w.Mantissa *= 10;
                     ++w.Scale;
                 }
                 if (w.Scale < 0 || w.Mantissa > static_cast<unsigned __int128>(INT64_MAX) + (w.Negative ? 1 : 0))
-                    DoesNotFit(stmt, i, column, "out of range", hrDataOverflow);
+                    DoesNotFit(val, column, "out of range", hrDataOverflow);
                 v = w.Negative ? static_cast<Int64>(0 - static_cast<UInt64>(w.Mantissa)) : static_cast<Int64>(w.Mantissa);
             }
             Int64 lo = INT64_MIN, hi = INT64_MAX;
@@ -367,62 +369,62 @@ void ReadCell(sqlite3_stmt* stmt, int i, const TColumnInfo& column, TStorageKind
                 case skUInt64: lo = 0; break;
                 default: break;
             }
-            if (v < lo || v > hi) DoesNotFit(stmt, i, column, "out of range", hrDataOverflow);
+            if (v < lo || v > hi) DoesNotFit(val, column, "out of range", hrDataOverflow);
             cell.I = v;
             return;
         }
         case skBoolean: {
             if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
-                const double d = sqlite3_column_double(stmt, i);
+                const double d = sqlite3_value_double(val);
                 if (d == 0 || d == 1) {
                     cell.I = d == 1;
                     return;
                 }
             } else if (type == SQLITE_TEXT) {
-                const auto t = TextOf(stmt, i);
+                const auto t = TextOf(val);
                 if (Rtl::SameText(t, "true") || t == "1") { cell.I = 1; return; }
                 if (Rtl::SameText(t, "false") || t == "0") { cell.I = 0; return; }
             }
-            DoesNotFit(stmt, i, column, "a boolean is 0 or 1");
+            DoesNotFit(val, column, "a boolean is 0 or 1");
         }
         case skSingle:
         case skDouble: {
             double d;
             if (type == SQLITE_FLOAT) {
-                d = sqlite3_column_double(stmt, i);
+                d = sqlite3_value_double(val);
             } else if (type == SQLITE_INTEGER) {
-                const Int64 v = sqlite3_column_int64(stmt, i);
+                const Int64 v = sqlite3_value_int64(val);
                 d = static_cast<double>(v);
                 // Beyond 2^53 not every integer has a double; refuse the ones that do not.
                 if (d >= 9223372036854775808.0 || static_cast<Int64>(d) != v)
-                    DoesNotFit(stmt, i, column, "the integer has no exact double", hrDataOverflow);
+                    DoesNotFit(val, column, "the integer has no exact double", hrDataOverflow);
             } else if (type == SQLITE_TEXT) {
-                const auto t = TextOf(stmt, i);
+                const auto t = TextOf(val);
                 const auto res = std::from_chars(t.data(), t.data() + t.size(), d);
-                if (res.ec != std::errc() || res.ptr != t.data() + t.size()) DoesNotFit(stmt, i, column, "not a number");
+                if (res.ec != std::errc() || res.ptr != t.data() + t.size()) DoesNotFit(val, column, "not a number");
             } else {
-                DoesNotFit(stmt, i, column, "not a number");
+                DoesNotFit(val, column, "not a number");
             }
             if (kind == skSingle && std::isfinite(d) && static_cast<double>(static_cast<float>(d)) != d)
-                DoesNotFit(stmt, i, column, "the value has no exact single-precision form", hrDataOverflow);
+                DoesNotFit(val, column, "the value has no exact single-precision form", hrDataOverflow);
             cell.D = d;
             return;
         }
         case skCurrency: {
             TExactDecimal x;
-            if (!ExactOf(stmt, i, type, x)) DoesNotFit(stmt, i, column, "not a number");
+            if (!ExactOf(val, type, x)) DoesNotFit(val, column, "not a number");
             if (!ExactToCurrency(x, cell.I))
-                DoesNotFit(stmt, i, column, "currency holds four decimals within +/-922337203685477", hrDataOverflow);
+                DoesNotFit(val, column, "currency holds four decimals within +/-922337203685477", hrDataOverflow);
             return;
         }
         case skDecimal: {
             TExactDecimal x;
-            if (!ExactOf(stmt, i, type, x)) DoesNotFit(stmt, i, column, "not a number");
+            if (!ExactOf(val, type, x)) DoesNotFit(val, column, "not a number");
             const int scale = column.NumericScale <= 28 ? column.NumericScale : 0;
             const int precision = column.Precision >= 1 && column.Precision <= 29 ? column.Precision : 29;
             TDecimal d;
             if (!ExactToDecimal(x, scale, precision, d))
-                DoesNotFit(stmt, i, column,
+                DoesNotFit(val, column,
                            "more digits than precision " + std::to_string(column.Precision) + ", scale " +
                                std::to_string(scale),
                            hrDataOverflow);
@@ -434,18 +436,18 @@ void ReadCell(sqlite3_stmt* stmt, int i, const TColumnInfo& column, TStorageKind
             const bool dateOnly = column.Type == adDBDate;
             const bool timeOnly = column.Type == adDBTime;
             if (type == SQLITE_TEXT) {
-                if (!ParseIsoDateTime(TextOf(stmt, i), timeOnly, v))
-                    DoesNotFit(stmt, i, column, timeOnly ? "not a time HH:MM[:SS[.ffffff]]"
+                if (!ParseIsoDateTime(TextOf(val), timeOnly, v))
+                    DoesNotFit(val, column, timeOnly ? "not a time HH:MM[:SS[.ffffff]]"
                                         : "not an ISO-8601 date (to the microsecond a date holds)");
             } else if (type == SQLITE_INTEGER) {
                 // Unix time in seconds; for TIME columns seconds since midnight.
-                const Int64 secs = sqlite3_column_int64(stmt, i);
+                const Int64 secs = sqlite3_value_int64(val);
                 if (timeOnly) {
-                    if (secs < 0 || secs >= 86400) DoesNotFit(stmt, i, column, "seconds of a day are 0..86399", hrDataOverflow);
+                    if (secs < 0 || secs >= 86400) DoesNotFit(val, column, "seconds of a day are 0..86399", hrDataOverflow);
                     v = static_cast<double>(secs) / 86400.0;
                 } else {
                     if (secs < -62135596800LL || secs > 253402300799LL)
-                        DoesNotFit(stmt, i, column, "outside the years 1..9999", hrDataOverflow);
+                        DoesNotFit(val, column, "outside the years 1..9999", hrDataOverflow);
                     Int64 days = secs / 86400, rem = secs % 86400;
                     if (rem < 0) {
                         rem += 86400;
@@ -458,28 +460,39 @@ void ReadCell(sqlite3_stmt* stmt, int i, const TColumnInfo& column, TStorageKind
                 }
             } else if (type == SQLITE_FLOAT && !timeOnly) {
                 // A Julian day number, SQLite's own numeric date.
-                const double jd = sqlite3_column_double(stmt, i);
+                const double jd = sqlite3_value_double(val);
                 const double days = jd - 2415018.5;
                 if (!(days >= Rtl::MinDateTime && days < Rtl::MaxDateTime + 1))
-                    DoesNotFit(stmt, i, column, "outside the years 1..9999", hrDataOverflow);
+                    DoesNotFit(val, column, "outside the years 1..9999", hrDataOverflow);
                 const double whole = std::floor(days);
                 v = whole >= 0 ? days : whole - (days - whole);
             } else {
-                DoesNotFit(stmt, i, column, "not a date");
+                DoesNotFit(val, column, "not a date");
             }
-            if (dateOnly && v != std::trunc(v)) DoesNotFit(stmt, i, column, "a date without a time of day was expected", hrDataOverflow);
+            if (dateOnly && v != std::trunc(v)) DoesNotFit(val, column, "a date without a time of day was expected", hrDataOverflow);
             cell.D = v;
             return;
         }
         case skGuid: {
-            if (type == SQLITE_TEXT && ParseGuidText(TextOf(stmt, i), cell.Raw)) return;
-            if (type == SQLITE_BLOB && sqlite3_column_bytes(stmt, i) == 16) {
-                std::memcpy(cell.Raw, sqlite3_column_blob(stmt, i), 16);
+            if (type == SQLITE_TEXT && ParseGuidText(TextOf(val), cell.Raw)) return;
+            if (type == SQLITE_BLOB && sqlite3_value_bytes(val) == 16) {
+                std::memcpy(cell.Raw, sqlite3_value_blob(val), 16);
                 return;
             }
-            DoesNotFit(stmt, i, column, "not a GUID");
+            DoesNotFit(val, column, "not a GUID");
         }
     }
+}
+
+}  // namespace
+
+void ReadRow(sqlite3_stmt* stmt, const std::vector<TColumnInfo>& columns, const std::vector<TStorageKind>& kinds,
+             TRowBuffer& row) {
+    const std::size_t n = columns.size();
+    if (row.Count() != n) row.Reset(n);
+    // One value lookup per cell: the value functions then read it directly.
+    for (std::size_t i = 0; i < n; ++i)
+        ReadCell(sqlite3_column_value(stmt, static_cast<int>(i)), columns[i], kinds[i], row[i], row.Scratch(i));
 }
 
 }  // namespace DataEngine::Sqlite
