@@ -15,7 +15,8 @@
 
 namespace Db {
 
-RTL_CLASS_IMPL(TDataSet, Vcl::TComponent)
+// Publishes nothing: each descendant lists what it offers (see PublishDataSetProperties).
+VCL_CLASS_IMPL(TDataSet, Vcl::TComponent) {}
 
 TDataSet::TDataSet(Vcl::TComponent* AOwner)
     : Vcl::TComponent(AOwner), FFields(std::make_unique<TFields>(this)), FFieldDefs(std::make_unique<TFieldDefs>(this)) {}

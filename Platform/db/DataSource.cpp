@@ -9,7 +9,14 @@
 
 namespace Db {
 
-RTL_CLASS_IMPL(TDataSource, Vcl::TComponent)
+VCL_COMPONENT_IMPL(TDataSource, Vcl::TComponent) {
+    Prop("AutoEdit", &TDataSource::GetAutoEdit, &TDataSource::SetAutoEdit).Default(true);
+    Prop("DataSet", &TDataSource::GetDataSet, &TDataSource::SetDataSet);
+    Prop("Enabled", &TDataSource::GetEnabled, &TDataSource::SetEnabled).Default(true);
+    Event("OnStateChange", &TDataSource::OnStateChange, &TDataSource::OnStateChange, "TNotifyEvent");
+    Event("OnDataChange", &TDataSource::OnDataChange, &TDataSource::OnDataChange, "TDataChangeEvent");
+    Event("OnUpdateData", &TDataSource::OnUpdateData, &TDataSource::OnUpdateData, "TNotifyEvent");
+}
 RTL_CLASS_IMPL(TDataLink, Rtl::TPersistent)
 RTL_CLASS_IMPL(TDetailDataLink, TDataLink)
 

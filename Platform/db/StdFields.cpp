@@ -9,6 +9,7 @@
 
 #include "Platform/db/DBConsts.h"
 #include "Platform/db/DataSet.h"
+#include "Platform/db/DataSource.h"
 
 namespace Db {
 
@@ -81,7 +82,21 @@ VCL_COMPONENT_IMPL(TVariantField, TField) {}
 VCL_COMPONENT_IMPL(TInterfaceField, TField) {}
 VCL_COMPONENT_IMPL(TIDispatchField, TInterfaceField) {}
 
+void RegisterDbClasses() {
+    Vcl::RegisterClasses({&TStringField::StaticClass(), &TGuidField::StaticClass(), &TWideStringField::StaticClass(),
+                          &TSmallintField::StaticClass(), &TIntegerField::StaticClass(), &TWordField::StaticClass(),
+                          &TAutoIncField::StaticClass(), &TLargeintField::StaticClass(), &TFloatField::StaticClass(),
+                          &TCurrencyField::StaticClass(), &TBCDField::StaticClass(), &TBooleanField::StaticClass(),
+                          &TDateField::StaticClass(), &TTimeField::StaticClass(), &TDateTimeField::StaticClass(),
+                          &TBytesField::StaticClass(), &TVarBytesField::StaticClass(), &TBlobField::StaticClass(),
+                          &TMemoField::StaticClass(), &TGraphicField::StaticClass(), &TVariantField::StaticClass(),
+                          &TInterfaceField::StaticClass(), &TIDispatchField::StaticClass(),
+                          &TDataSource::StaticClass()});
+}
+
 namespace {
+
+[[maybe_unused]] const bool kClassesRegistered = (RegisterDbClasses(), true);
 
 // Largest n <= limit at which s can be cut without splitting a UTF-8 sequence.
 std::size_t Utf8CutPoint(const String& s, std::size_t limit) {

@@ -463,4 +463,8 @@ public:
     Variant GetAsVariant() override;
 };
 
+// Makes the field classes and TDataSource known to form files by name. Runs
+// when the library is loaded; calling it again does no harm.
+void RegisterDbClasses();
+
 }  // namespace Db

@@ -900,6 +900,7 @@ String TRecordingLink::Joined() const {
 void TRecordingLink::ActiveChanged() { Add(GetActive() ? "Active" : "Inactive"); }
 void TRecordingLink::DataSetScrolled(int Distance) { Add("Scrolled(" + Rtl::IntToStr(Distance) + ")"); }
 void TRecordingLink::EditingChanged() { Add(GetEditing() ? "Editing" : "NotEditing"); }
+void TRecordingLink::FocusControl(Db::TField** Field) { Add("Focus(" + (*Field)->GetFieldName() + ")"); }
 
 void TRecordingLink::RecordChanged(Db::TField* Field) {
     Add(Field ? "RecordChanged(" + Field->GetFieldName() + ")" : String("RecordChanged"));

@@ -213,6 +213,7 @@ protected:
     void DataSetChanged() override { Add("DataSetChanged"); }
     void DataSetScrolled(int Distance) override;
     void EditingChanged() override;
+    void FocusControl(Db::TField** Field) override;
     void LayoutChanged() override { Add("LayoutChanged"); }
     void RecordChanged(Db::TField* Field) override;
     void UpdateData() override;

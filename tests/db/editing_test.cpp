@@ -144,7 +144,10 @@ TEST_F(EditFixture, RequiredFieldsMustHaveAValue) {
     Ds->Close();
     Ds->Open();
     Ds->Insert();
+    Log.clear();
     EXPECT_EQ(MessageOf<EDatabaseError>([&] { Ds->Post(); }), "Field 'Name' must have a value");
+    // The control showing the field is asked to take the focus.
+    EXPECT_EQ(Log.back(), "Focus(Name)");
     EXPECT_EQ(Ds->GetState(), dsInsert);
     F("Name")->SetDisplayLabel("Customer name");
     EXPECT_EQ(MessageOf<EDatabaseError>([&] { Ds->Post(); }), "Field 'Customer name' must have a value");

@@ -64,6 +64,7 @@ TEST(StateValues, DataSourcesFollowTheStateButNotTemporaryOnes) {
     std::vector<String> log;
     source->OnStateChange = [&](Rtl::TObject*) { log.push_back("State" + Rtl::IntToStr(source->GetState())); };
     source->OnDataChange = [&](Rtl::TObject*, TField* f) { log.push_back(f ? "Data(" + f->GetFieldName() + ")" : "Data"); };
+    source->OnUpdateData = [&](Rtl::TObject*) { log.push_back("Update"); };
     source->SetDataSet(ds.get());
     ds->Open();
     ds->Edit();
@@ -74,7 +75,7 @@ TEST(StateValues, DataSourcesFollowTheStateButNotTemporaryOnes) {
     ds->Next();
     source->SetEnabled(true);
     ds->Close();
-    EXPECT_EQ(Join(log), "State1 Data State2 Data Data(Qty) State1 Data State0 State1 Data State0");
+    EXPECT_EQ(Join(log), "State1 Data State2 Data Data(Qty) Update State1 Data State0 State1 Data State0");
 }
 
 TEST(Filters, OnFilterRecordDecidesWhichRecordsExist) {
