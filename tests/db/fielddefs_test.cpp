@@ -1,5 +1,6 @@
 // Field definitions, default and persistent fields, binding and the field list.
 
+#include "Platform/vcl/Forms.h"
 #include "tests/db/TestUtil.h"
 
 using namespace Db;
@@ -207,6 +208,30 @@ TEST(Errors, DatabaseErrorsNameTheirComponent) {
     ds->SetName("");
     EXPECT_EQ(MessageOf<EDatabaseError>([&] { DatabaseError("broken", ds.get()); }), "broken");
     EXPECT_EQ(MessageOf<EDatabaseError>([&] { DatabaseError("broken"); }), "broken");
+}
+
+// The framework's own handling, which the test dataset replaces.
+struct PlainHandling : TMemDataSet {
+    using TMemDataSet::TMemDataSet;
+    void Handle() { TDataSet::InternalHandleException(); }
+};
+
+TEST(Errors, UnhandledDataSetErrorsGoToTheApplication) {
+    std::vector<std::string> shown;
+    Vcl::TExceptionEvent saved = Vcl::Application->GetOnException();
+    Vcl::Application->SetOnException([&](Rtl::TObject* sender, const std::exception& e) {
+        shown.push_back(static_cast<Vcl::TComponent*>(sender)->GetName() + ": " + e.what());
+    });
+    Owned<PlainHandling> ds(new PlainHandling(nullptr));
+    ds->SetName("Plain");
+    try {
+        DatabaseError("lost", ds.get());
+    } catch (...) {
+        ds->Handle();
+    }
+    Vcl::Application->SetOnException(saved);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], "Plain: Plain: lost");
 }
 
 }  // namespace
