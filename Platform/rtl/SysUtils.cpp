@@ -48,42 +48,14 @@ bool EqualsNoCase(std::string_view a, std::string_view b) noexcept {
 constexpr char32_t RawByte = 0x110000;
 
 char32_t NextCodePoint(std::string_view s, std::size_t& i) noexcept {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    if (b0 < 0x80) { ++i; return b0; }
-    int len;
-    char32_t cp, min;
-    if ((b0 & 0xE0) == 0xC0) { len = 2; cp = b0 & 0x1F; min = 0x80; }
-    else if ((b0 & 0xF0) == 0xE0) { len = 3; cp = b0 & 0x0F; min = 0x800; }
-    else if ((b0 & 0xF8) == 0xF0) { len = 4; cp = b0 & 0x07; min = 0x10000; }
-    else { ++i; return RawByte + b0; }
-    if (s.size() - i < static_cast<std::size_t>(len)) { ++i; return RawByte + b0; }
-    for (int k = 1; k < len; ++k) {
-        const auto b = static_cast<unsigned char>(s[i + k]);
-        if ((b & 0xC0) != 0x80) { ++i; return RawByte + b0; }
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) { ++i; return RawByte + b0; }
-    i += len;
-    return cp;
+    const std::size_t start = i;
+    const char32_t cp = Utf8Next(s, i);
+    return cp == Utf8Invalid ? RawByte + static_cast<unsigned char>(s[start]) : cp;
 }
 
 void AppendCodePoint(String& out, char32_t cp) {
-    if (cp >= RawByte) { out += static_cast<char>(cp - RawByte); return; }
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    if (cp >= RawByte) out += static_cast<char>(cp - RawByte);
+    else Utf8Append(out, cp);
 }
 
 // ---- Simple case mapping for Latin, Greek, Cyrillic and Armenian ---------------

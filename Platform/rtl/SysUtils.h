@@ -102,6 +102,13 @@ String WideToUtf8(std::u16string_view s);
 bool IsValidUtf8(std::string_view s) noexcept;
 // Number of code points (invalid bytes count one each).
 std::size_t Utf8Length(std::string_view s) noexcept;
+// The code-point primitives the converters above are built on.
+constexpr char32_t Utf8Invalid = 0xFFFFFFFF;
+// Decodes the code point at s[i] (i < s.size()) and advances i past it; a byte
+// that does not start a well-formed sequence gives Utf8Invalid and advances i by one.
+char32_t Utf8Next(std::string_view s, std::size_t& i) noexcept;
+// Appends cp (at most U+10FFFF) encoded as UTF-8.
+void Utf8Append(String& out, char32_t cp);
 
 // ---- Format settings ---------------------------------------------------------
 

@@ -6,11 +6,10 @@
 namespace Rtl {
 
 namespace {
-
 constexpr char32_t Replacement = 0xFFFD;
+}  // namespace
 
-// Decodes one code point at s[i]; advances i by the bytes consumed (at least 1).
-char32_t DecodeUtf8(std::string_view s, std::size_t& i) noexcept {
+char32_t Utf8Next(std::string_view s, std::size_t& i) noexcept {
     const auto b0 = static_cast<unsigned char>(s[i]);
     if (b0 < 0x80) { ++i; return b0; }
     int len;
@@ -19,19 +18,19 @@ char32_t DecodeUtf8(std::string_view s, std::size_t& i) noexcept {
     if ((b0 & 0xE0) == 0xC0) { len = 2; cp = b0 & 0x1F; min = 0x80; }
     else if ((b0 & 0xF0) == 0xE0) { len = 3; cp = b0 & 0x0F; min = 0x800; }
     else if ((b0 & 0xF8) == 0xF0) { len = 4; cp = b0 & 0x07; min = 0x10000; }
-    else { ++i; return Replacement; }
-    if (s.size() - i < static_cast<std::size_t>(len)) { ++i; return Replacement; }
+    else { ++i; return Utf8Invalid; }
+    if (s.size() - i < static_cast<std::size_t>(len)) { ++i; return Utf8Invalid; }
     for (int k = 1; k < len; ++k) {
         const auto b = static_cast<unsigned char>(s[i + k]);
-        if ((b & 0xC0) != 0x80) { ++i; return Replacement; }
+        if ((b & 0xC0) != 0x80) { ++i; return Utf8Invalid; }
         cp = (cp << 6) | (b & 0x3F);
     }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) { ++i; return Replacement; }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) { ++i; return Utf8Invalid; }
     i += len;
     return cp;
 }
 
-void AppendUtf8(String& out, char32_t cp) {
+void Utf8Append(String& out, char32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
     } else if (cp < 0x800) {
@@ -49,13 +48,12 @@ void AppendUtf8(String& out, char32_t cp) {
     }
 }
 
-}  // namespace
-
 WideString Utf8ToWide(std::string_view s) {
     WideString out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size();) {
-        const char32_t cp = DecodeUtf8(s, i);
+        char32_t cp = Utf8Next(s, i);
+        if (cp == Utf8Invalid) cp = Replacement;
         if (cp >= 0x10000) {
             const char32_t v = cp - 0x10000;
             out += static_cast<char16_t>(0xD800 + (v >> 10));
@@ -78,25 +76,21 @@ String WideToUtf8(std::u16string_view s) {
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = Replacement;
         }
-        AppendUtf8(out, c);
+        Utf8Append(out, c);
     }
     return out;
 }
 
 bool IsValidUtf8(std::string_view s) noexcept {
     for (std::size_t i = 0; i < s.size();) {
-        const std::size_t start = i;
-        if (DecodeUtf8(s, i) == Replacement) {
-            // A literal U+FFFD in the input is valid; a replacement for bad bytes is not.
-            if (i - start != 3 || static_cast<unsigned char>(s[start]) != 0xEF) return false;
-        }
+        if (Utf8Next(s, i) == Utf8Invalid) return false;
     }
     return true;
 }
 
 std::size_t Utf8Length(std::string_view s) noexcept {
     std::size_t n = 0;
-    for (std::size_t i = 0; i < s.size(); ++n) DecodeUtf8(s, i);
+    for (std::size_t i = 0; i < s.size(); ++n) Utf8Next(s, i);
     return n;
 }
 
