@@ -1,6 +1,7 @@
 #include "Platform/vcl/Filer.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 
@@ -133,7 +134,7 @@ TComponent* TReader::ReadRootComponent(TComponent* Root) {
 
     FWatch = std::make_unique<TReaderWatch>(this);
     FCreated.clear();
-    FLoaded.clear();
+    FAlive.clear();
     FFixups.clear();
     FChain.clear();
 
@@ -155,7 +156,6 @@ TComponent* TReader::ReadRootComponent(TComponent* Root) {
     FRoot = Root;
     FComponent = Root;
     Root->FComponentState += TComponentState{csLoading, csReading};
-    FLoaded.push_back(Root);
     try {
         if (!tree.Name.empty()) {
             try {
@@ -171,12 +171,14 @@ TComponent* TReader::ReadRootComponent(TComponent* Root) {
         throw;
     }
     Root->FComponentState -= TComponentState{csReading, csFixups};
-    for (TComponent* c : FLoaded) c->FComponentState -= TComponentState{csReading, csFixups};
+    for (TComponent* c : FCreated)
+        if (FAlive.count(c)) c->FComponentState -= TComponentState{csReading, csFixups};
 
-    // Everything exists and every reference is set: Loaded, root first.
-    while (!FLoaded.empty()) {
-        TComponent* c = FLoaded.front();
-        FLoaded.erase(FLoaded.begin());
+    // Everything exists and every reference is set: Loaded, the root first,
+    // then in file order.
+    for (std::size_t i = 0; i <= FCreated.size(); ++i) {
+        TComponent* c = i == 0 ? Root : FCreated[i - 1];
+        if (c != Root && !FAlive.count(c)) continue;
         FLoadingNow = c;
         try {
             c->Loaded();
@@ -188,7 +190,6 @@ TComponent* TReader::ReadRootComponent(TComponent* Root) {
                 continue;
             }
             FLoadingNow = nullptr;
-            if (c != Root) c->FComponentState.Exclude(csLoading);
             FreeCreated(Root, rootCreated);
             throw;
         }
@@ -197,18 +198,19 @@ TComponent* TReader::ReadRootComponent(TComponent* Root) {
     }
     FWatch.reset();
     FCreated.clear();
+    FAlive.clear();
     return Root;
 }
 
 void TReader::FreeCreated(TComponent* Root, bool RootCreated) {
     FFixups.clear();
-    for (TComponent* c : FLoaded) c->FComponentState -= TComponentState{csLoading, csReading, csFixups};
-    FLoaded.clear();
-    while (!FCreated.empty()) {
-        TComponent* c = FCreated.back();
-        FCreated.pop_back();
-        delete c;  // frees what it owns; the watch drops those from FCreated
+    // Last first; a component frees what it owns, and the watch takes those
+    // out of FAlive before their turn comes.
+    for (std::size_t i = FCreated.size(); i-- > 0;) {
+        TComponent* c = FCreated[i];
+        if (FAlive.erase(c)) delete c;
     }
+    FCreated.clear();
     if (RootCreated) {
         delete Root;
     } else {
@@ -218,13 +220,9 @@ void TReader::FreeCreated(TComponent* Root, bool RootCreated) {
 }
 
 void TReader::ComponentFreed(TComponent* Component) {
-    auto drop = [Component](std::vector<TComponent*>& list) {
-        list.erase(std::remove(list.begin(), list.end(), Component), list.end());
-    };
-    drop(FCreated);
-    drop(FLoaded);
+    FAlive.erase(Component);
     if (FLoadingNow == Component) FLoadingNow = nullptr;
-    DropFixupsUnder({Component});
+    if (!FFixups.empty()) DropFixupsUnder({Component});
 }
 
 void TReader::DropFixupsUnder(const std::vector<TPersistent*>& Gone) {
@@ -253,7 +251,7 @@ TComponent* TReader::ReadObject(const TFormObject& Node, TComponent* Owner, TCom
     }
     auto* c = static_cast<TComponent*>(created);
     FCreated.push_back(c);
-    FLoaded.push_back(c);
+    FAlive.insert(c);
     FWatch->FreeNotification(c);
     c->FComponentState += TComponentState{csLoading, csReading};
 
@@ -359,7 +357,13 @@ Variant ValueToVariant(const TFormValue& v, String& error) {
             return Variant(static_cast<long long>(v.Integer));
         case fvFloat:
             if (v.Suffix == 'd') return Variant(TDateTime(v.Float));
-            if (v.Suffix == 's') return Variant(static_cast<float>(v.Float));
+            if (v.Suffix == 's') {
+                if (std::fabs(v.Float) > FLT_MAX) {
+                    error = "value " + FormatFormFloat(v.Float) + " is out of range for Single";
+                    return {};
+                }
+                return Variant(static_cast<float>(v.Float));
+            }
             return Variant(v.Float);
         case fvString: {
             if (FormStringNeedsWide(v)) {
@@ -437,6 +441,8 @@ void TReader::ReadPropValue(TPersistent* Instance, const TPropInfo* Prop, const 
             if (Value.Kind == fvInteger && !Value.Suffix) d = static_cast<double>(Value.Integer);
             else if (Value.Kind == fvFloat) d = Value.Float;
             else if (Value.Kind != fvIdent || !FloatIdent(Value.Ident, d)) expected("number (" + t->Name + ")");
+            if (t->FloatType == ftSingle && std::isfinite(d) && std::fabs(d) > FLT_MAX)
+                Error(Value.Line, "value " + FormatFormFloat(d) + " is out of range for " + Path + " (Single)");
             writable();
             SetFloatProp(Instance, Prop, d);
             return;
@@ -555,7 +561,7 @@ void TReader::DoFixups() {
     // the fixups one at a time from the front.
     while (!FFixups.empty()) {
         Fixup f = std::move(FFixups.front());
-        FFixups.erase(FFixups.begin());
+        FFixups.pop_front();
         TComponent* target = ResolveReference(f.Reference);
         if (!target) Error(f.Line, "unresolved component reference '" + f.Reference + "' for " + f.Path);
         TClass wanted = f.Prop->PropType()->ClassType;
@@ -966,7 +972,9 @@ TFormValue TWriter::CollectionValue(TCollection* Collection) {
 }
 
 String TWriter::ReferenceName(TComponent* Component, const String& Path) const {
-    if (Component == FRoot) return "Owner";
+    // The root is "Owner", unless one of its components has that name.
+    if (Component == FRoot)
+        return FRoot->FindComponent("Owner") && !FRoot->GetName().empty() ? FRoot->GetName() : String("Owner");
     auto unnamed = [&](TComponent* c) {
         WriteError("Cannot write " + Path + ": it refers to a " + c->ClassName() + " that has no name");
     };

@@ -22,8 +22,10 @@
 // names, recursively. Each component is in csWriting while it is written.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <memory>
+#include <unordered_set>
 
 #include "Platform/rtl/Classes.h"
 #include "Platform/vcl/Collections.h"
@@ -146,9 +148,11 @@ private:
     const TEventHandlers* FHandlers = nullptr;
     TFindComponentProc FFindComponent;
     std::unique_ptr<TReaderWatch> FWatch;
+    // The components created, in file order (the order of Loaded after the
+    // root), and those of them still alive.
     std::vector<TComponent*> FCreated;
-    std::vector<TComponent*> FLoaded;
-    std::vector<Fixup> FFixups;
+    std::unordered_set<TComponent*> FAlive;
+    std::deque<Fixup> FFixups;
     std::vector<TPersistent*> FChain;  // objects between the component being read and the property
     TComponent* FComponent = nullptr;  // the component being read
     // The defined property being looked for, and the cursors over the value of

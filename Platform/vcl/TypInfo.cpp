@@ -1,5 +1,6 @@
 #include "Platform/vcl/TypInfo.h"
 
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <map>
@@ -478,6 +479,9 @@ void SetFloatProp(TObject* Instance, const TPropInfo* Prop, double Value) {
     Check(Instance, Prop);
     CheckKind(Prop, Prop->Kind() == tkFloat);
     CheckWritable(Prop);
+    if (Prop->PropType()->FloatType == ftSingle && std::isfinite(Value) && std::fabs(Value) > FLT_MAX)
+        ConvertError("Invalid property value for " + Prop->Name() + ": " + std::to_string(Value) +
+                     " is outside the range of Single");
     Prop->Access().SetFloat(Instance, Value);
 }
 
