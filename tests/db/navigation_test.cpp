@@ -1,5 +1,7 @@
 // The record-buffer ring, navigation, bookmarks and what data links see.
 
+#include <random>
+
 #include "tests/db/TestUtil.h"
 
 using namespace Db;
@@ -232,6 +234,75 @@ TEST(Navigation, RefreshSeesRowsOthersWrote) {
     // The active record itself went away: the cursor cannot be brought back to it.
     table->Rows.erase(table->Rows.begin());
     EXPECT_EQ(MessageOf<EDatabaseError>([&] { ds->Refresh(); }), "Data: Record not found");
+}
+
+// Random walks checked against a plain model: the active record, and that
+// every link sees consecutive records around it.
+TEST(Navigation, RandomWalksAgreeWithAModel) {
+    for (int buffers : {1, 2, 3, 7}) {
+        SCOPED_TRACE("buffers " + std::to_string(buffers));
+        auto table = NumberTable(12);
+        auto ds = NewDataSet(table);
+        Linked grid(ds.get(), buffers);
+        Linked single(ds.get(), 1);
+        ds->Open();
+        std::vector<String> model;
+        for (const TMemRow& r : table->Rows) model.push_back(Rtl::VarToStr(r.Values[1]));
+        int pos = 0;
+        std::mt19937 rng(static_cast<unsigned>(buffers));
+        TBookmarkStr mark = ds->GetBookmarkStr();
+        String markName = model[0];
+        int added = 0;
+        for (int step = 0; step < 400; ++step) {
+            int n = static_cast<int>(model.size());
+            switch (rng() % 9) {
+                case 0: ds->First(); pos = 0; break;
+                case 1: ds->Last(); pos = n - 1; break;
+                case 2: case 3: {
+                    int d = static_cast<int>(rng() % 9) - 4;
+                    int moved = ds->MoveBy(d);
+                    int target = std::clamp(pos + d, 0, n - 1);
+                    EXPECT_EQ(moved, target - pos);
+                    pos = target;
+                    break;
+                }
+                case 4: mark = ds->GetBookmarkStr(); markName = model[static_cast<std::size_t>(pos)]; break;
+                case 5:
+                    ds->SetBookmarkStr(mark);
+                    pos = static_cast<int>(std::find(model.begin(), model.end(), markName) - model.begin());
+                    break;
+                case 6: grid.Link->SetBufferCount(1 + static_cast<int>(rng() % 8)); break;
+                case 7:
+                    if (n > 3 && model[static_cast<std::size_t>(pos)] != markName) {
+                        ds->Delete();
+                        model.erase(model.begin() + pos);
+                        if (pos == n - 1) --pos;
+                    }
+                    break;
+                case 8: {
+                    String name = "Added" + Rtl::IntToStr(++added);
+                    ds->Insert();
+                    ds->FieldByName("Name")->SetAsString(name);
+                    ds->Post();
+                    model.insert(model.begin() + pos, name);
+                    break;
+                }
+            }
+            ASSERT_EQ(ds->FieldByName("Name")->GetAsString(), model[static_cast<std::size_t>(pos)]) << "step " << step;
+            std::vector<String> window = grid.Link->Window("Name");
+            ASSERT_EQ(static_cast<int>(window.size()),
+                      std::min(grid.Link->GetBufferCount(), static_cast<int>(model.size())));
+            // Consecutive records of the model, the active one among them.
+            auto first = std::find(model.begin(), model.end(), window[0].substr(1));
+            ASSERT_NE(first, model.end());
+            for (std::size_t i = 0; i < window.size(); ++i) {
+                ASSERT_LT(first - model.begin() + static_cast<long>(i), static_cast<long>(model.size()));
+                EXPECT_EQ(window[i].substr(1), *(first + static_cast<long>(i))) << "step " << step;
+                EXPECT_EQ(window[i][0] == '>', first - model.begin() + static_cast<long>(i) == pos) << "step " << step;
+            }
+            EXPECT_EQ(Join(single.Link->Window("Name")), ">" + model[static_cast<std::size_t>(pos)]);
+        }
+    }
 }
 
 }  // namespace
