@@ -2,6 +2,7 @@
 
 #include <cfloat>
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <limits>
 
@@ -401,7 +402,12 @@ String DescribeValue(const Variant& value) {
         return "an array";
     }
     const Rtl::TVarType t = v.BaseType();
-    if (t == Rtl::varString || t == Rtl::varOleStr) return "'" + ClipForMessage(v.ToString(), 100) + "'";
+    if (t == Rtl::varString || t == Rtl::varOleStr) {
+        String quoted = "'";
+        quoted += ClipForMessage(v.ToString(), 100);
+        quoted += '\'';
+        return quoted;
+    }
     if (t == Rtl::varUnknown || t == Rtl::varDispatch) return "an object";
     try {
         return v.ToString();
@@ -675,14 +681,22 @@ String DoubleToShortest(double v) {
 
 String DecimalToText(const TDecimal& d) {
     const unsigned __int128 m = (static_cast<unsigned __int128>(d.Hi32) << 64) | d.Lo64;
-    String digits = Int128ToText(m);
-    const int scale = d.Scale;
-    if (scale > 0) {
-        if (static_cast<int>(digits.size()) <= scale) digits.insert(0, static_cast<std::size_t>(scale) + 1 - digits.size(), '0');
-        digits.insert(digits.size() - static_cast<std::size_t>(scale), 1, '.');
+    const String digits = Int128ToText(m);
+    const std::size_t scale = d.Scale;
+    String out;
+    if (d.Sign && m != 0) out += '-';
+    if (scale == 0) {
+        out += digits;
+    } else if (digits.size() <= scale) {
+        out += "0.";
+        out.append(scale - digits.size(), '0');
+        out += digits;
+    } else {
+        out.append(digits, 0, digits.size() - scale);
+        out += '.';
+        out.append(digits, digits.size() - scale, String::npos);
     }
-    if (d.Sign && m != 0) digits.insert(0, 1, '-');
-    return digits;
+    return out;
 }
 
 // ---- Dates ---------------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <map>
 
@@ -59,12 +60,13 @@ DataTypeEnum TypeOfVariant(const Variant& v, const String& label) {
 String CurrencyToText(Int64 scaled) {
     const bool negative = scaled < 0;
     const UInt64 magnitude = negative ? 0 - static_cast<UInt64>(scaled) : static_cast<UInt64>(scaled);
-    String text = std::to_string(magnitude / 10000);
-    String fraction = std::to_string(magnitude % 10000);
-    fraction.insert(0, 4 - fraction.size(), '0');
-    while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
-    if (!fraction.empty()) text += "." + fraction;
-    return negative ? "-" + text : text;
+    char buf[48];
+    int n = std::snprintf(buf, sizeof buf, "%s%llu.%04llu", negative ? "-" : "",
+                          static_cast<unsigned long long>(magnitude / 10000),
+                          static_cast<unsigned long long>(magnitude % 10000));
+    while (buf[n - 1] == '0') --n;
+    if (buf[n - 1] == '.') --n;
+    return String(buf, static_cast<std::size_t>(n));
 }
 
 // A double that reads back as exactly this decimal text, if there is one.
@@ -459,12 +461,19 @@ int TSqliteStatement::FindParam(std::string_view name) const {
 
 String TSqliteStatement::ParamName(int ordinal) const {
     const String& name = FParams[static_cast<std::size_t>(ordinal) - 1].Name;
-    return name.empty() ? "#" + std::to_string(ordinal) : name;
+    if (!name.empty()) return name;
+    String label = "#";
+    label += std::to_string(ordinal);
+    return label;
 }
 
 String TSqliteStatement::ParamLabel(int ordinal) const {
     const String& name = FParams[static_cast<std::size_t>(ordinal) - 1].Name;
-    return name.empty() ? "#" + std::to_string(ordinal) : "\"" + name + "\"";
+    if (name.empty()) return ParamName(ordinal);
+    String label = "\"";
+    label += name;
+    label += '"';
+    return label;
 }
 
 void TSqliteStatement::SetParameter(int ordinal, const Variant& value, DataTypeEnum type) {
