@@ -21,6 +21,11 @@
 // TTypeInfo object, so type information compares by address; property editors
 // are registered against these objects.
 //
+// VCL_CLASS goes in the class body; the matching VCL_..._IMPL (VCL_CLASS_IMPL
+// here, VCL_COMPONENT_IMPL in Components.h, VCL_ITEM_IMPL in Collections.h)
+// goes in one source file, in the class's namespace, so that the table may
+// name the class's private accessors.
+//
 // This table is the one description of a class's configuration surface: form
 // files, the designer's property editors and the stored/default rules all read
 // it through the functions at the end of this header.

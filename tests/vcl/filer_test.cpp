@@ -11,10 +11,30 @@ using namespace VclTest;
 
 namespace {
 
+// Frees the component named by Victim when it is loaded.
+class TKiller : public TComponent {
+    VCL_CLASS(TKiller, TComponent)
+public:
+    explicit TKiller(TComponent* AOwner) : TComponent(AOwner) {}
+    String Victim;
+
+protected:
+    void Loaded() override {
+        TComponent::Loaded();
+        Log().push_back("Loaded:" + GetName());
+        delete GetOwner()->FindComponent(Victim);
+    }
+};
+
+VCL_COMPONENT_IMPL(TKiller, TComponent) {
+    Prop("Victim", &TKiller::Victim, &TKiller::Victim);
+}
+
 class FormFile : public ::testing::Test {
 protected:
     void SetUp() override {
         RegisterTestClasses();
+        RegisterClass<TKiller>();
         Log().clear();
         Root->SetName("Module1");
     }
@@ -280,6 +300,22 @@ TEST_F(FormFile, LoadedRunsOnceEverythingExistsInFileOrder) {
         EXPECT_FALSE(c->GetComponentState().Contains(csReading));
         EXPECT_FALSE(c->GetComponentState().Contains(csLoading));
     }
+}
+
+TEST_F(FormFile, AComponentFreedDuringLoadingIsNotLoaded) {
+    const char* text =
+        "object Module1: TDataModule\n"
+        "  object K: TKiller\n"
+        "    Victim = 'S2'\n"
+        "  end\n"
+        "  object S2: TSample\n"
+        "  end\n"
+        "  object S3: TSample\n"
+        "  end\n"
+        "end\n";
+    ReadComponentFromText(text, Root.get());
+    EXPECT_EQ(Log(), (std::vector<String>{"Loaded:K", "Loaded:S3"}));
+    EXPECT_EQ(Root->GetComponentCount(), 2);
 }
 
 TEST_F(FormFile, LoadedFailuresAreShownWhileDesigningAndRaisedOtherwise) {
