@@ -121,12 +121,21 @@ void TComponent::InsertComponent(TComponent* AComponent) {
     Notification(AComponent, opInsert);
 }
 
+namespace {
+// Components mostly go last first: search from the end.
+bool EraseFromBack(std::vector<TComponent*>& list, TComponent* c) {
+    auto it = std::find(list.rbegin(), list.rend(), c);
+    if (it == list.rend()) return false;
+    list.erase(std::next(it).base());
+    return true;
+}
+}  // namespace
+
 void TComponent::RemoveComponent(TComponent* AComponent) {
     if (!AComponent || AComponent->FOwner != this) return;
     ValidateRename(AComponent, AComponent->FName, "");
     Notification(AComponent, opRemove);
-    auto it = std::find(FComponents.begin(), FComponents.end(), AComponent);
-    if (it != FComponents.end()) FComponents.erase(it);
+    EraseFromBack(FComponents, AComponent);
     AComponent->FOwner = nullptr;
 }
 
@@ -157,20 +166,23 @@ void TComponent::FreeNotification(TComponent* AComponent) {
     // Unlike the classic framework this registers also between components with
     // the same owner: a component that later changes owner stays watched.
     if (!AComponent || AComponent == this) return;
-    if (std::find(FFreeNotifies.begin(), FFreeNotifies.end(), AComponent) == FFreeNotifies.end()) {
+    // The two lists hold each other, so the shorter one answers whether the link exists.
+    const auto& shorter = FFreeNotifies.size() <= AComponent->FFreeNotifies.size() ? FFreeNotifies
+                                                                                  : AComponent->FFreeNotifies;
+    TComponent* other = &shorter == &FFreeNotifies ? AComponent : this;
+    if (std::find(shorter.begin(), shorter.end(), other) == shorter.end()) {
         FFreeNotifies.push_back(AComponent);
-        AComponent->FreeNotification(this);
+        AComponent->FFreeNotifies.push_back(this);
+        AComponent->FComponentState.Include(csFreeNotification);
     }
     FComponentState.Include(csFreeNotification);
 }
 
-void TComponent::RemoveNotification(TComponent* AComponent) {
-    auto it = std::find(FFreeNotifies.begin(), FFreeNotifies.end(), AComponent);
-    if (it != FFreeNotifies.end()) FFreeNotifies.erase(it);
-}
+void TComponent::RemoveNotification(TComponent* AComponent) { EraseFromBack(FFreeNotifies, AComponent); }
 
 void TComponent::RemoveFreeNotification(TComponent* AComponent) {
-    if (!AComponent) return;
+    // The lists hold each other: an empty one means there is no link.
+    if (!AComponent || FFreeNotifies.empty() || AComponent->FFreeNotifies.empty()) return;
     RemoveNotification(AComponent);
     AComponent->RemoveNotification(this);
 }

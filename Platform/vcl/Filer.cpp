@@ -180,13 +180,15 @@ TComponent* TReader::ReadRootComponent(TComponent* Root) {
         TComponent* c = i == 0 ? Root : FCreated[i - 1];
         if (c != Root && !FAlive.count(c)) continue;
         FLoadingNow = c;
+        const bool designing = c->GetComponentState().Contains(csDesigning);
         try {
             c->Loaded();
         } catch (...) {
-            if (FLoadingNow && c->GetComponentState().Contains(csDesigning)) {
-                c->FComponentState.Exclude(csLoading);
+            if (designing) {
+                if (FLoadingNow) c->FComponentState.Exclude(csLoading);
+                const bool alive = FLoadingNow != nullptr;
                 FLoadingNow = nullptr;
-                Application->HandleException(c);
+                Application->HandleException(alive ? c : Root);
                 continue;
             }
             FLoadingNow = nullptr;
