@@ -207,6 +207,8 @@ TEST_F(SqliteStatementTest, ErrorsCarrySQLitesMessageCodeAndStatement) {
         EXPECT_EQ(e.GetSQLState(), "23000");
     }
     EXPECT_TRUE(Contains(ErrorOf([&] { S->CreateStatement()->Prepare("   "); }), "command text is empty"));
+    EXPECT_TRUE(Contains(ErrorOf([&] { S->CreateStatement()->Prepare(std::string("SELECT 1;\0DROP TABLE u", 23)); }),
+                         "NUL character at position 10"));
     EXPECT_TRUE(Contains(ErrorOf([&] { S->CreateStatement()->PrepareProcedure("sp_who"); }),
                          "Stored procedures are not supported by this provider"));
 }
@@ -256,8 +258,18 @@ TEST_F(SqliteStatementTest, ColumnsDescribeTheirBaseTablesForUpdates) {
     EXPECT_EQ(S->GetKeyColumns("main", "pairs"), (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(S->GetKeyColumns("", "tags"), std::vector<std::string>{"rowid"});
     EXPECT_TRUE(Contains(ErrorOf([&] { S->GetKeyColumns("", "nope"); }), "Table \"nope\" does not exist"));
-    EXPECT_EQ(S->TableCommandText("order details"), "SELECT * FROM \"order details\"");
-    EXPECT_EQ(S->TableCommandText("main.orders"), "SELECT * FROM \"main\".\"orders\"");
+    // Table names become quoted identifiers, whatever they hold.
+    const struct {
+        const char* Name;
+        const char* Sql;
+    } tables[] = {
+        {"order details", "SELECT * FROM \"order details\""},
+        {"main.orders", "SELECT * FROM \"main\".\"orders\""},
+        {"[main].\"a.b\"", "SELECT * FROM \"main\".\"a.b\""},
+        {"\"t\"; DROP TABLE orders; --", "SELECT * FROM \"\"\"t\"\"; DROP TABLE orders; --\""},
+        {"a.b.c", "SELECT * FROM \"a.b.c\""},
+    };
+    for (const auto& t : tables) EXPECT_EQ(S->TableCommandText(t.Name), t.Sql) << t.Name;
 
     // Through a read-only connection nothing is updatable.
     auto ro = OpenSqlite(Dir.File("statements.db"), "Mode=Read");

@@ -257,6 +257,47 @@ String PragmaLiteral(std::string_view v) {
     return out + "'";
 }
 
+// Splits "schema.table" into its one or two parts, each bare or quoted with
+// "", [] or `` (quotes doubled inside); false for anything else.
+bool SplitQualifiedName(std::string_view s, std::vector<String>& parts) {
+    std::size_t i = 0;
+    while (i <= s.size()) {
+        String part;
+        if (i < s.size() && (s[i] == '"' || s[i] == '`' || s[i] == '[')) {
+            const char close = s[i] == '[' ? ']' : s[i];
+            ++i;
+            bool closed = false;
+            while (i < s.size()) {
+                if (s[i] == close) {
+                    if (close != ']' && i + 1 < s.size() && s[i + 1] == close) {
+                        part += close;
+                        i += 2;
+                        continue;
+                    }
+                    closed = true;
+                    ++i;
+                    break;
+                }
+                part += s[i++];
+            }
+            if (!closed) return false;
+        } else {
+            const std::size_t start = i;
+            while (i < s.size() && s[i] != '.') {
+                if (s[i] == '"' || s[i] == '`' || s[i] == '[' || s[i] == ']') return false;
+                ++i;
+            }
+            part = Rtl::Trim(s.substr(start, i - start));
+        }
+        if (part.empty()) return false;
+        parts.push_back(std::move(part));
+        if (i == s.size()) break;
+        if (s[i] != '.' || parts.size() == 2) return false;
+        ++i;
+    }
+    return parts.size() == 1 || parts.size() == 2;
+}
+
 class TSqliteSession : public TSession {
 public:
     TSqliteSession() : FCore(std::make_shared<TCore>()) {}
@@ -430,11 +471,16 @@ public:
         const String name = Rtl::Trim(tableName);
         if (name.empty())
             throw EEngineError("No table name was given", AdoErrorHResult(adErrInvalidArgument), 0, {}, "SQLite");
-        if (name.front() == '"' || name.front() == '[' || name.front() == '`') return "SELECT * FROM " + name;
-        const auto dot = name.find('.');
-        if (dot != String::npos && dot > 0 && dot + 1 < name.size())
-            return "SELECT * FROM " + QuoteIdent(name.substr(0, dot)) + "." + QuoteIdent(name.substr(dot + 1));
-        return "SELECT * FROM " + QuoteIdent(name);
+        // The name is always rewritten as quoted identifiers, never passed on as
+        // SQL: "schema.table", quoted parts ("a.b", [x], `y`), or one name.
+        std::vector<String> parts;
+        if (!SplitQualifiedName(name, parts)) parts = {name};
+        String sql = "SELECT * FROM ";
+        for (std::size_t k = 0; k < parts.size(); ++k) {
+            if (k) sql += '.';
+            sql += QuoteIdent(parts[k]);
+        }
+        return sql;
     }
 
     std::unique_ptr<TResultStream> OpenSchema(SchemaEnum schema, const std::vector<Variant>& restrictions) override {

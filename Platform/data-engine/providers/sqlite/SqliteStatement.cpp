@@ -249,6 +249,9 @@ void TSqliteStatement::Prepare(const String& text) {
     FTail = 0;
     if (Rtl::Trim(text).empty())
         throw EEngineError("The command text is empty", hrNoCommand, 0, "42000", "SQLite");
+    if (const auto nul = text.find('\0'); nul != String::npos)
+        throw EEngineError("The command text holds a NUL character at position " + std::to_string(nul + 1),
+                           hrErrorsInCommand, 0, "42000", "SQLite", text);
     if (!PrepareNextPart())
         throw EEngineError("The command text holds no SQL statement", hrNoCommand, 0, "42000", "SQLite", text);
     // Compile the rest now where possible; a statement that needs the effects
