@@ -30,11 +30,71 @@ VCL_COMPONENT_IMPL(TKiller, TComponent) {
     Prop("Victim", &TKiller::Victim, &TKiller::Victim);
 }
 
+// Streams values of every kind through its own defined properties.
+class TMixed : public TComponent {
+    VCL_CLASS(TMixed, TComponent)
+public:
+    explicit TMixed(TComponent* AOwner) : TComponent(AOwner), Coll(new TSampleItems(this)) {}
+    ~TMixed() override { delete Coll; }
+    Variant V;
+    TDateTime D;
+    Rtl::Currency C;
+    bool B = false;
+    double F = 0;
+    WideString W;
+    String I;
+    TSampleItems* Coll;
+    std::vector<TValueType> Seen;
+
+protected:
+    void DefineProperties(TFiler* Filer) override {
+        Filer->DefineProperty(
+            "Mixed",
+            [this](TReader* r) {
+                Seen.clear();
+                r->ReadListBegin();
+                Seen.push_back(r->NextValue());
+                V = r->ReadVariant();
+                Seen.push_back(r->NextValue());
+                D = r->ReadDate();
+                Seen.push_back(r->NextValue());
+                C = r->ReadCurrency();
+                Seen.push_back(r->NextValue());
+                B = r->ReadBoolean();
+                Seen.push_back(r->NextValue());
+                F = r->ReadFloat();
+                Seen.push_back(r->NextValue());
+                W = r->ReadWideString();
+                Seen.push_back(r->NextValue());
+                I = r->ReadIdent();
+                Seen.push_back(r->NextValue());
+                r->ReadListEnd();
+            },
+            [this](TWriter* w) {
+                w->WriteListBegin();
+                w->WriteVariant(V);
+                w->WriteDate(D);
+                w->WriteCurrency(C);
+                w->WriteBoolean(B);
+                w->WriteFloat(F);
+                w->WriteWideString(W);
+                w->WriteIdent(I);
+                w->WriteListEnd();
+            },
+            true);
+        Filer->DefineProperty("Coll", [this](TReader* r) { r->ReadCollection(Coll); },
+                              [this](TWriter* w) { w->WriteCollection(Coll); }, Coll->GetCount() > 0);
+    }
+};
+
+VCL_COMPONENT_IMPL(TMixed, TComponent) {}
+
 class FormFile : public ::testing::Test {
 protected:
     void SetUp() override {
         RegisterTestClasses();
         RegisterClass<TKiller>();
+        RegisterClass<TMixed>();
         Log().clear();
         Root->SetName("Module1");
     }
@@ -461,4 +521,37 @@ TEST_F(FormFile, ReferencesToUnnamedComponentsCannotBeWritten) {
         EXPECT_EQ(e.Message(), "Cannot write Link: it refers to a TSample that has no name");
     }
     EXPECT_FALSE(s->GetComponentState().Contains(csWriting));
+}
+
+TEST_F(FormFile, DefinedPropertiesReadAndWriteEveryKindOfValue) {
+    auto* m = new TMixed(Root.get());
+    m->SetName("M");
+    m->V = Variant::Null();
+    m->D = TDateTime(45000.75);
+    m->C = Rtl::Currency::FromScaled(-123456789);
+    m->B = true;
+    m->F = 2.5e-8;
+    m->W = u"\u00e9" + WideString(1, u'\xDC00');
+    m->I = "Some.Name";
+    static_cast<TSampleItem*>(m->Coll->Add())->SetName("first");
+    String text = RoundTrip();
+    EXPECT_NE(text.find("    Mixed = (\n      Null\n      45000.75d\n      -123456789c\n      True\n"), String::npos)
+        << text;
+    auto* copy = dynamic_cast<TMixed*>(Copy->FindComponent("M"));
+    ASSERT_NE(copy, nullptr);
+    EXPECT_TRUE(copy->V.IsNull());
+    EXPECT_EQ(copy->D.Value, 45000.75);
+    EXPECT_EQ(copy->C, m->C);
+    EXPECT_TRUE(copy->B);
+    EXPECT_EQ(copy->F, 2.5e-8);
+    EXPECT_EQ(copy->W, m->W);
+    EXPECT_EQ(copy->I, "Some.Name");
+    EXPECT_EQ(copy->Seen, (std::vector<TValueType>{vaNull, vaDate, vaCurrency, vaTrue, vaExtended, vaString, vaIdent,
+                                                    vaEndOfList}));
+    ASSERT_EQ(copy->Coll->GetCount(), 1);
+    EXPECT_EQ(copy->Coll->Item(0)->GetName(), "first");
+
+    // A writer that produces something that is not a value is stopped.
+    m->I = "not an identifier";
+    EXPECT_THROW(ComponentToText(Root.get()), Rtl::EWriteError);
 }
