@@ -206,6 +206,13 @@ TEST_F(SqliteStatementTest, ErrorsCarrySQLitesMessageCodeAndStatement) {
         EXPECT_EQ(e.GetNumber(), hrIntegrityViolation);
         EXPECT_EQ(e.GetSQLState(), "23000");
     }
+    try {
+        S->CreateStatement()->Prepare("SELECT * FROM nowhere");
+        FAIL();
+    } catch (const EEngineError& e) {
+        EXPECT_TRUE(Contains(e.Message(), "no such table: nowhere")) << e.Message();
+        EXPECT_EQ(e.GetNumber(), hrNoTable);
+    }
     EXPECT_TRUE(Contains(ErrorOf([&] { S->CreateStatement()->Prepare("   "); }), "command text is empty"));
     EXPECT_TRUE(Contains(ErrorOf([&] { S->CreateStatement()->Prepare(std::string("SELECT 1;\0DROP TABLE u", 23)); }),
                          "NUL character at position 10"));

@@ -74,6 +74,7 @@ void RaiseSqliteError(TCore& core, int rc, std::string_view statement, std::stri
     }
     const int primary = ext & 0xFF;
     TErrorClass cls = ClassifyError(primary);
+    if (primary == SQLITE_ERROR && msg.rfind("no such table", 0) == 0) cls = {hrNoTable, "42S02"};
     if (primary == SQLITE_INTERRUPT) {
         const bool timedOut = core.TimedOut.exchange(false);
         core.CancelRequested.store(false);
