@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include <unistd.h>
+
 #include "Platform/vcl/Graphics.h"
 #include "Velora/Adods/Params.h"
 #include "tests/db/TestUtil.h"
