@@ -3,6 +3,9 @@
 #include <mutex>
 
 #include "Platform/data-engine/providers/sqlite/SqliteProvider.h"
+#ifdef VELORA_HAVE_POSTGRES
+#include "Platform/data-engine/providers/postgres/PgProvider.h"
+#endif
 
 namespace DataEngine {
 
@@ -27,6 +30,9 @@ struct TRegistry {
         if (BuiltinsAdded) return;
         BuiltinsAdded = true;
         Providers.push_back(CreateSqliteProvider());
+#ifdef VELORA_HAVE_POSTGRES
+        Providers.push_back(CreatePostgresProvider());
+#endif
     }
 };
 
