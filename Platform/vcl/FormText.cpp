@@ -19,24 +19,6 @@ int HexValue(char c) noexcept {
     return c - 'A' + 10;
 }
 
-void AppendUtf8(String& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // A character as error messages show it.
 String Describe(char c) {
     auto u = static_cast<unsigned char>(c);
@@ -690,7 +672,7 @@ TFormValue TFormValue::MakeWideString(std::u16string_view s) {
             continue;
         }
         if (f.Pieces.empty() || f.Pieces.back().IsCode) f.Pieces.emplace_back();
-        AppendUtf8(f.Pieces.back().Text, cp);
+        Rtl::Utf8Append(f.Pieces.back().Text, cp);
     }
     return f;
 }
@@ -710,7 +692,7 @@ bool FormStringToString(const TFormValue& Value, String& Out, String& Error) {
             Error = "character #" + std::to_string(p.Code) + " (a lone surrogate) cannot be held by a String";
             return false;
         } else {
-            AppendUtf8(Out, p.Code);
+            Rtl::Utf8Append(Out, p.Code);
         }
     }
     return true;
