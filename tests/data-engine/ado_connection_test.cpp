@@ -1,0 +1,270 @@
+// The Connection object: creation through the registry, opening, settings,
+// Execute, transactions, Errors, Properties and schema rowsets.
+#include <sys/stat.h>
+
+#include "tests/data-engine/ado_support.h"
+
+namespace AdoTest {
+namespace {
+
+using Com::OleCall;
+using Com::OleGet;
+
+class ConnectionTest : public TAdoFixture {};
+
+TEST(AdoRegistry, ConnectionIsCreatedByProgIdAndReadsVersionLateBound) {
+    auto disp = Com::CreateOleObject("ADODB.Connection");
+    EXPECT_EQ(OleGet(disp, "Version").ToString(), "2.8");
+    // Every generation of the interface is there, in one object.
+    auto c15 = Com::ComPtr<Com::IDispatch>(disp).As<Connection15>();
+    EXPECT_TRUE(c15.TryAs<_Connection>());
+    EXPECT_TRUE(Com::IsSameObject(c15, Com::ComPtr<Com::IDispatch>(disp)));
+    for (const char* progId : {"ADODB.Command", "ADODB.Recordset", "ADODB.Parameter", "ADODB.Connection.2.8"})
+        EXPECT_TRUE(Com::CreateOleObject(progId)) << progId;
+    auto rs = CoRecordset::Create();
+    EXPECT_TRUE(rs.TryAs<Recordset15>() && rs.TryAs<Recordset20>() && rs.TryAs<Recordset21>());
+    auto cmd = CoCommand::Create();
+    EXPECT_TRUE(cmd.TryAs<Command15>() && cmd.TryAs<Command25>());
+}
+
+TEST(AdoRegistry, HiddenServerMeansClassNotRegistered) {
+    Com::CreateOleObject("ADODB.Connection");  // the module is loaded
+    Com::HideComServer("libvelora_data_engine.so");
+    const auto byProgId = OleCode([] { Com::CreateOleObject("ADODB.Connection"); });
+    const auto byClass = OleCode([] { CoConnection::Create(); });
+    Com::HideComServer("libvelora_data_engine.so", false);
+    EXPECT_EQ(byProgId, Com::CO_E_CLASSSTRING);
+    EXPECT_EQ(byClass, Com::REGDB_E_CLASSNOTREG);
+    EXPECT_TRUE(CoConnection::Create());
+}
+
+TEST_F(ConnectionTest, OpensAndClosesAndReportsItsState) {
+    auto c = CoConnection::Create();
+    EXPECT_EQ(c->GetState(), adStateClosed);
+    EXPECT_EQ(c->GetVersion(), u"2.8");
+    c->Open(W(ConnectionStringFor(FFile)));
+    EXPECT_EQ(c->GetState(), adStateOpen);
+    EXPECT_EQ(N(c->GetProvider()), "SQLite");
+    EXPECT_NE(N(c->GetConnectionString()).find("Provider=SQLite;"), std::string::npos);
+    EXPECT_EQ(N(c->GetDefaultDatabase()), "main");
+    EXPECT_EQ(c->GetIsolationLevel(), adXactSerializable);  // what SQLite really gives
+    EXPECT_EQ(OleCode([&] { c->Open(W(ConnectionStringFor(FFile))); }), AdoCode(adErrObjectOpen));
+    c->Close();
+    EXPECT_EQ(c->GetState(), adStateClosed);
+    EXPECT_EQ(OleCode([&] { c->Close(); }), AdoCode(adErrObjectClosed));
+    // Reopening with the stored connection string.
+    c->Open();
+    EXPECT_EQ(c->GetState(), adStateOpen);
+}
+
+TEST_F(ConnectionTest, BadConnectionsGiveClearErrors) {
+    struct TCase {
+        std::string ConnectionString;
+        std::string Expected;  // part of the description
+    };
+    const std::string missing = FDir.File("missing.db");
+    const std::vector<TCase> cases = {
+        {"Provider=SQLite;Data Source='unterminated", "unterminated"},
+        {"Provider=NoSuchProvider;Data Source=x.db", "NoSuchProvider"},
+        {"Provider=SQLite", "Data Source"},
+        {"Provider=SQLite;Mode=Read;Data Source=" + missing, "missing.db"},
+        {"Provider=SQLite;Mode=Sideways;Data Source=" + missing, "Sideways"},
+    };
+    for (const auto& tc : cases) {
+        auto c = CoConnection::Create();
+        const std::string message = OleError([&] { c->Open(W(tc.ConnectionString)); });
+        EXPECT_NE(message.find(tc.Expected), std::string::npos) << tc.ConnectionString << " -> " << message;
+        EXPECT_EQ(c->GetState(), adStateClosed);
+        // The failure is in the connection's Errors too.
+        ASSERT_EQ(c->GetErrors()->GetCount(), 1) << tc.ConnectionString;
+        EXPECT_EQ(N(c->GetErrors()->GetItem(Variant(0))->GetDescription()), message);
+    }
+}
+
+TEST_F(ConnectionTest, ReadOnlyFileRefusesWritesNamingTheStatement) {
+    ASSERT_EQ(chmod(FFile.c_str(), 0444), 0);
+    if (access(FFile.c_str(), W_OK) == 0) GTEST_SKIP() << "running as a user who can write read-only files";
+    auto c = OpenConnection(FFile);
+    const std::string message = OleError([&] { Exec(c, "UPDATE items SET qty = 0"); });
+    EXPECT_NE(message.find("readonly"), std::string::npos) << message;
+    EXPECT_NE(message.find("UPDATE items SET qty = 0"), std::string::npos) << message;
+    auto rs = OpenRecordset(c, "SELECT COUNT(*) FROM items WHERE qty > 0", adUseServer, adOpenForwardOnly, adLockReadOnly);
+    EXPECT_EQ(rs->GetFields()->GetItem(Variant(0))->GetValue().ToInteger(), 4);
+}
+
+TEST_F(ConnectionTest, ErrorsDescribeTheFailureAndTheStatement) {
+    auto c = OpenConnection(FFile);
+    const auto code = OleCode([&] { Exec(c, "SELEC * FROM items"); });
+    EXPECT_EQ(code, static_cast<Rtl::HRESULT>(0x80040E14u));
+    auto errors = c->GetErrors();
+    ASSERT_EQ(errors->GetCount(), 1);
+    auto e = errors->GetItem(Variant(0));
+    EXPECT_EQ(e->GetNumber(), static_cast<int>(0x80040E14u));
+    EXPECT_EQ(N(e->GetSource()), "SQLite");
+    EXPECT_EQ(N(e->GetSQLState()), "42000");
+    EXPECT_EQ(e->GetNativeError(), SQLITE_ERROR);
+    EXPECT_NE(N(e->GetDescription()).find("SELEC * FROM items"), std::string::npos);
+    // The next failure replaces it; Clear empties the collection.
+    OleCode([&] { Exec(c, "INSERT INTO items (name) VALUES (NULL)"); });
+    ASSERT_EQ(errors->GetCount(), 1);
+    EXPECT_EQ(N(errors->GetItem(Variant(0))->GetSQLState()), "23000");
+    errors->Clear();
+    EXPECT_EQ(errors->GetCount(), 0);
+    EXPECT_EQ(OleCode([&] { errors->GetItem(Variant(0)); }), AdoCode(adErrItemNotFound));
+    // Late-bound, the same objects.
+    OleCode([&] { OleCall(c, "Execute", {Variant(u"DROP TABLE nothing_here")}); });
+    const Variant item = OleGet(OleGet(c, "Errors"), "Item", {Variant(0)});
+    EXPECT_NE(OleGet(item, "Description").ToString().find("nothing_here"), std::string::npos);
+}
+
+TEST_F(ConnectionTest, ExecuteReportsRecordsAffected) {
+    auto c = OpenConnection(FFile);
+    Variant affected;
+    auto rs = c->Execute(u"UPDATE items SET qty = qty + 1 WHERE price > 1", &affected, adCmdText);
+    EXPECT_EQ(affected.ToInteger(), 3);
+    ASSERT_TRUE(rs);  // a command without rows gives a closed recordset
+    EXPECT_EQ(rs->GetState(), adStateClosed);
+    EXPECT_FALSE(c->Execute(u"DELETE FROM items WHERE name = 'fig'", &affected, adCmdText | adExecuteNoRecords));
+    EXPECT_EQ(affected.ToInteger(), 1);
+    // Several statements run in turn; the count is their sum.
+    c->Execute(u"INSERT INTO items (name) VALUES ('a'); INSERT INTO items (name) VALUES ('b')", &affected,
+               adExecuteNoRecords);
+    EXPECT_EQ(affected.ToInteger(), 2);
+    rs = c->Execute(u"SELECT name FROM items ORDER BY id", &affected, adCmdText);
+    EXPECT_EQ(rs->GetState(), adStateOpen);
+    EXPECT_EQ(rs->GetCursorType(), adOpenForwardOnly);
+    EXPECT_EQ(rs->GetLockType(), adLockReadOnly);
+    EXPECT_EQ(N(FieldValue(rs, "name").ToWideString()), "apple");
+    // A table name alone reads the table.
+    rs = c->Execute(u"items", nullptr, adCmdTable);
+    EXPECT_EQ(rs->GetFields()->GetCount(), 6);
+    // Late-bound Execute writes RecordsAffected back through a by-reference argument.
+    Variant count;
+    OleCall(c, "Execute", {Variant(u"UPDATE items SET note = 'x'"), Variant::ByRef(&count), Variant(adExecuteNoRecords)});
+    EXPECT_EQ(count.ToInteger(), 5);
+}
+
+TEST_F(ConnectionTest, NestedTransactionsUseSavepoints) {
+    auto c = OpenConnection(FFile);
+    auto other = OpenConnection(FFile);
+    EXPECT_EQ(c->BeginTrans(), 1);
+    Exec(c, "UPDATE items SET qty = 100 WHERE name = 'apple'");
+    EXPECT_EQ(c->BeginTrans(), 2);
+    Exec(c, "UPDATE items SET qty = 200 WHERE name = 'pear'");
+    c->RollbackTrans();  // only the inner level goes
+    auto value = [&](const ComPtr<_Connection>& conn, const char* name) {
+        auto rs = conn->Execute(W(std::string("SELECT qty FROM items WHERE name = '") + name + "'"), nullptr, adCmdText);
+        return rs->GetFields()->GetItem(Variant(0))->GetValue().ToInteger();
+    };
+    EXPECT_EQ(value(c, "apple"), 100);
+    EXPECT_EQ(value(c, "pear"), 5);
+    EXPECT_EQ(value(other, "apple"), 10);  // not committed yet
+    EXPECT_EQ(OleCode([&] { c->Close(); }), AdoCode(adErrInTransaction));
+    c->CommitTrans();
+    EXPECT_EQ(value(other, "apple"), 100);
+    EXPECT_EQ(OleCode([&] { c->CommitTrans(); }), AdoCode(adErrInvalidTransaction));
+}
+
+TEST_F(ConnectionTest, RetainingAttributesStartTheNextTransaction) {
+    auto c = OpenConnection(FFile);
+    auto other = OpenConnection(FFile);
+    c->SetAttributes(adXactCommitRetaining | adXactAbortRetaining);
+    EXPECT_EQ(c->GetAttributes(), adXactCommitRetaining | adXactAbortRetaining);
+    EXPECT_EQ(c->BeginTrans(), 1);
+    Exec(c, "UPDATE items SET qty = 1");
+    c->CommitTrans();  // committed, and a new transaction is running
+    auto rs = other->Execute(u"SELECT SUM(qty) FROM items", nullptr, adCmdText);
+    EXPECT_EQ(rs->GetFields()->GetItem(Variant(0))->GetValue().ToInteger(), 4);
+    Exec(c, "UPDATE items SET qty = 7");
+    c->RollbackTrans();  // rolled back, and again a new one
+    c->SetAttributes(0);
+    c->CommitTrans();  // ends the transaction the rollback began
+    EXPECT_EQ(OleCode([&] { c->CommitTrans(); }), AdoCode(adErrInvalidTransaction));
+    rs = other->Execute(u"SELECT SUM(qty) FROM items", nullptr, adCmdText);
+    EXPECT_EQ(rs->GetFields()->GetItem(Variant(0))->GetValue().ToInteger(), 4);
+    EXPECT_EQ(OleCode([&] { c->SetAttributes(1); }), AdoCode(adErrInvalidArgument));
+}
+
+TEST_F(ConnectionTest, SettingsAreCheckedAndSomeOnlyChangeWhileClosed) {
+    auto c = CoConnection::Create();
+    EXPECT_EQ(c->GetCommandTimeout(), 30);
+    EXPECT_EQ(c->GetConnectionTimeout(), 15);
+    EXPECT_EQ(c->GetCursorLocation(), adUseServer);
+    EXPECT_EQ(c->GetMode(), adModeUnknown);
+    EXPECT_EQ(c->GetIsolationLevel(), adXactReadCommitted);
+    EXPECT_EQ(OleCode([&] { c->SetCommandTimeout(-1); }), AdoCode(adErrInvalidArgument));
+    EXPECT_EQ(OleCode([&] { c->SetCursorLocation(adUseNone); }), AdoCode(adErrInvalidArgument));
+    EXPECT_NE(OleError([&] { c->SetConnectionString(u"Data Source='open"); }).find("open"), std::string::npos);
+    c->SetMode(adModeRead);
+    c->SetConnectionString(W(ConnectionStringFor(FFile)));
+    c->Open();
+    EXPECT_EQ(c->GetMode(), adModeRead);
+    for (auto f : std::vector<std::function<void()>>{[&] { c->SetMode(adModeReadWrite); },
+                                                    [&] { c->SetConnectionTimeout(5); },
+                                                    [&] { c->SetProvider(u"SQLite"); },
+                                                    [&] { c->SetConnectionString(u"x=y"); }})
+        EXPECT_EQ(OleCode(f), AdoCode(adErrObjectOpen));
+    c->SetCommandTimeout(5);  // allowed while open
+    EXPECT_EQ(c->GetCommandTimeout(), 5);
+    // Mode Read reached the provider: writing fails.
+    EXPECT_NE(OleError([&] { Exec(c, "DELETE FROM items"); }).find("readonly"), std::string::npos);
+}
+
+TEST_F(ConnectionTest, PropertiesAreTheProvidersDynamicProperties) {
+    auto c = OpenConnection(FFile, "Cache Hint=large");
+    auto props = c->GetProperties();
+    EXPECT_GT(props->GetCount(), 10);
+    EXPECT_EQ(N(props->GetItem(Variant("DBMS Name"))->GetValue().ToWideString()), "SQLite");
+    EXPECT_EQ(N(props->GetItem(Variant("dbms name"))->GetName()), "DBMS Name");
+    EXPECT_EQ(props->GetItem(Variant("DBMS Name"))->GetType(), adBSTR);
+    // A key the provider does not read is kept and shown.
+    EXPECT_EQ(N(props->GetItem(Variant("Cache Hint"))->GetValue().ToWideString()), "large");
+    // A writable one changes; a read-only one refuses, naming it.
+    auto busy = props->GetItem(Variant("Busy Timeout"));
+    busy->SetValue(Variant(250));
+    EXPECT_EQ(busy->GetValue().ToInteger(), 250);
+    EXPECT_NE(OleError([&] { props->GetItem(Variant("DBMS Name"))->SetValue(Variant("x")); }).find("DBMS Name"),
+              std::string::npos);
+    EXPECT_EQ(OleCode([&] { props->GetItem(Variant("No Such Property")); }), AdoCode(adErrItemNotFound));
+    // The same property object each time; by index too.
+    EXPECT_EQ(props->GetItem(Variant("DBMS Name")).Get(), props->GetItem(Variant("DBMS Name")).Get());
+    EXPECT_FALSE(N(props->GetItem(Variant(0))->GetName()).empty());
+}
+
+TEST_F(ConnectionTest, OpenSchemaListsTablesColumnsIndexesAndKeys) {
+    auto c = OpenConnection(FFile);
+    Exec(c, "CREATE INDEX items_name ON items (name)");
+    auto tables = c->OpenSchema(adSchemaTables, Rtl::VarArrayOf({Variant(), Variant(), Variant(), Variant("TABLE")}),
+                                Com::EmptyParam);
+    EXPECT_EQ(tables->GetRecordCount(), 1);
+    EXPECT_EQ(N(FieldValue(tables, "TABLE_NAME").ToWideString()), "items");
+    auto columns =
+        c->OpenSchema(adSchemaColumns, Rtl::VarArrayOf({Variant(), Variant(), Variant("items")}), Com::EmptyParam);
+    EXPECT_EQ(columns->GetRecordCount(), 6);
+    EXPECT_EQ(N(FieldValue(columns, "COLUMN_NAME").ToWideString()), "id");
+    auto indexes = c->OpenSchema(adSchemaIndexes, Com::EmptyParam, Com::EmptyParam);
+    EXPECT_EQ(N(FieldValue(indexes, "INDEX_NAME").ToWideString()), "items_name");
+    auto keys = c->OpenSchema(adSchemaPrimaryKeys, Com::EmptyParam, Com::EmptyParam);
+    EXPECT_EQ(N(FieldValue(keys, "COLUMN_NAME").ToWideString()), "id");
+    EXPECT_EQ(OleCode([&] { c->OpenSchema(adSchemaProcedures, Com::EmptyParam, Com::EmptyParam); }),
+              AdoCode(adErrFeatureNotAvailable));
+}
+
+TEST_F(ConnectionTest, ClosedConnectionRefusesWork) {
+    auto c = CoConnection::Create();
+    for (auto f : std::vector<std::function<void()>>{[&] { Exec(c, "SELECT 1"); }, [&] { c->BeginTrans(); },
+                                                    [&] { c->OpenSchema(adSchemaTables, Com::EmptyParam, Com::EmptyParam); }})
+        EXPECT_EQ(OleCode(f), AdoCode(adErrInvalidConnection));
+    c->Cancel();  // nothing runs: nothing to stop
+}
+
+TEST_F(ConnectionTest, CloseClosesTheRecordsetsOfTheConnection) {
+    auto c = OpenConnection(FFile);
+    auto rs = OpenRecordset(c, "SELECT * FROM items", adUseClient, adOpenStatic, adLockOptimistic);
+    EXPECT_EQ(rs->GetState(), adStateOpen);
+    c->Close();
+    EXPECT_EQ(rs->GetState(), adStateClosed);
+}
+
+}  // namespace
+}  // namespace AdoTest
