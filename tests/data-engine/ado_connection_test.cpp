@@ -246,7 +246,7 @@ TEST_F(ConnectionTest, OpenSchemaListsTablesColumnsIndexesAndKeys) {
     EXPECT_EQ(N(FieldValue(indexes, "INDEX_NAME").ToWideString()), "items_name");
     auto keys = c->OpenSchema(adSchemaPrimaryKeys, Com::EmptyParam, Com::EmptyParam);
     EXPECT_EQ(N(FieldValue(keys, "COLUMN_NAME").ToWideString()), "id");
-    EXPECT_EQ(OleCode([&] { c->OpenSchema(adSchemaProcedures, Com::EmptyParam, Com::EmptyParam); }),
+    EXPECT_EQ(OleCode([&] { c->OpenSchema(adSchemaCubes, Com::EmptyParam, Com::EmptyParam); }),
               AdoCode(adErrFeatureNotAvailable));
 }
 

@@ -141,15 +141,12 @@ TRowWriter::TTable& TRowWriter::TableOf(const std::vector<std::size_t>& columns,
                         FTables[static_cast<std::size_t>(t)]->Label() + ")");
         table = t;
     }
-    if (table < 0) {
-        TTable* sole = SoleTable();
-        if (!sole)
-            AdoFail(adErrFeatureNotAvailable, "cannot " + String(action) + " the row: " +
-                                                  (FTables.empty() ? String("it comes from no table")
-                                                                   : String("it comes from several tables")));
-        return *sole;
-    }
-    TTable& t = *FTables[static_cast<std::size_t>(table)];
+    TTable* found = table >= 0 ? FTables[static_cast<std::size_t>(table)].get() : SoleTable();
+    if (!found)
+        AdoFail(adErrFeatureNotAvailable, "cannot " + String(action) + " the row: " +
+                                              (FTables.empty() ? String("it comes from no table")
+                                                               : String("it comes from several tables")));
+    TTable& t = *found;
     if (!t.KeysLoaded) {
         t.KeyNames = FConnection.GetSession().GetKeyColumns(t.Schema.empty() ? t.Catalog : t.Schema, t.Name);
         t.KeysLoaded = true;
