@@ -1,9 +1,9 @@
-// Opening SQLite data sources, transactions, timeouts, cancellation and
-// properties, on real database files.
+// Opening SQLite data sources, locks held by other connections and
+// properties, on real database files. Transactions, cancellation and
+// timeouts are in the suite every provider runs (provider_suite_test.cpp).
 #include <unistd.h>
 
 #include <fstream>
-#include <thread>
 
 #include "EngineTestSupport.h"
 
@@ -136,67 +136,6 @@ TEST(SqliteOpen, MemoryDatabasesAndPragmasFromExtendedProperties) {
     EXPECT_EQ(Scalar(*t, "SELECT count(*) FROM sqlite_schema WHERE name = 'keep'").ToInteger(), 1);
 }
 
-TEST(SqliteTransactions, NestedLevelsAreSavepoints) {
-    TTempDir dir;
-    const std::string file = dir.File("tx.db");
-    auto s = OpenSqlite(file);
-    auto other = OpenSqlite(file);
-    Exec(*s, "CREATE TABLE t(x)");
-
-    EXPECT_EQ(s->BeginTrans(), 1);
-    Exec(*s, "INSERT INTO t VALUES(1)");
-    EXPECT_EQ(s->BeginTrans(), 2);
-    Exec(*s, "INSERT INTO t VALUES(2)");
-    s->RollbackTrans();  // undoes 2 only
-    EXPECT_EQ(s->GetTransactionLevel(), 1);
-    EXPECT_EQ(s->BeginTrans(), 2);
-    Exec(*s, "INSERT INTO t VALUES(3)");
-    EXPECT_EQ(s->BeginTrans(), 3);
-    Exec(*s, "INSERT INTO t VALUES(4)");
-    s->CommitTrans();  // 4 joins level 2
-    s->CommitTrans();  // 3 and 4 join level 1
-    EXPECT_EQ(s->GetTransactionLevel(), 1);
-    EXPECT_EQ(Scalar(*other, "SELECT count(*) FROM t").ToInteger(), 0);  // nothing visible outside yet
-    s->CommitTrans();
-    EXPECT_EQ(s->GetTransactionLevel(), 0);
-    EXPECT_EQ(Scalar(*other, "SELECT group_concat(x) FROM (SELECT x FROM t ORDER BY x)").ToString(), "1,3,4");
-
-    s->BeginTrans();
-    s->BeginTrans();
-    Exec(*s, "DELETE FROM t");
-    s->CommitTrans();
-    s->RollbackTrans();  // the outer rollback undoes the committed inner level too
-    EXPECT_EQ(Scalar(*s, "SELECT count(*) FROM t").ToInteger(), 3);
-}
-
-TEST(SqliteTransactions, RetainingStartsTheNextTransactionAndMisuseIsAnError) {
-    TTempDir dir;
-    auto s = OpenSqlite(dir.File("ret.db"));
-    Exec(*s, "CREATE TABLE t(x)");
-    s->BeginTrans();
-    Exec(*s, "INSERT INTO t VALUES(1)");
-    s->CommitTrans(true);
-    EXPECT_EQ(s->GetTransactionLevel(), 1);
-    Exec(*s, "INSERT INTO t VALUES(2)");
-    s->RollbackTrans(true);
-    EXPECT_EQ(s->GetTransactionLevel(), 1);
-    s->RollbackTrans();
-    EXPECT_EQ(Scalar(*s, "SELECT count(*) FROM t").ToInteger(), 1);
-
-    try {
-        s->CommitTrans();
-        FAIL();
-    } catch (const EEngineError& e) {
-        EXPECT_EQ(e.GetNumber(), AdoErrorHResult(adErrInvalidTransaction));
-        EXPECT_TRUE(Contains(e.Message(), "no transaction is active"));
-    }
-    // A COMMIT in SQL text ends the transaction: the level follows.
-    s->BeginTrans();
-    Exec(*s, "COMMIT");
-    EXPECT_EQ(s->GetTransactionLevel(), 0);
-    EXPECT_EQ(s->SetIsolationLevel(adXactReadCommitted), adXactSerializable);
-}
-
 TEST(SqliteTransactions, ALockHeldElsewhereIsReportedAfterTheBusyTimeout) {
     TTempDir dir;
     const std::string file = dir.File("busy.db");
@@ -216,50 +155,6 @@ TEST(SqliteTransactions, ALockHeldElsewhereIsReportedAfterTheBusyTimeout) {
     EXPECT_EQ(Exec(*b, "INSERT INTO t VALUES(2)"), 1);
 }
 
-const char* const Endless = "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT max(x) FROM c";
-
-TEST(SqliteCancel, AnotherThreadStopsARunningStatement) {
-    TTempDir dir;
-    auto s = OpenSqlite(dir.File("cancel.db"));
-    std::atomic<bool> done{false};
-    std::string message;
-    HRESULT number = 0;
-    std::thread worker([&] {
-        try {
-            Scalar(*s, Endless);
-        } catch (const EEngineError& e) {
-            message = e.Message();
-            number = e.GetNumber();
-        }
-        done = true;
-    });
-    while (!done) {
-        s->Cancel();
-        std::this_thread::yield();
-    }
-    worker.join();
-    EXPECT_TRUE(Contains(message, "Operation cancelled")) << message;
-    EXPECT_EQ(number, hrCanceled);
-    // The session goes on working, and a cancel with nothing running changes nothing.
-    s->Cancel();
-    EXPECT_EQ(Scalar(*s, "SELECT 40 + 2").ToInteger(), 42);
-}
-
-TEST(SqliteCancel, CommandTimeoutStopsAStatement) {
-    TTempDir dir;
-    auto s = OpenSqlite(dir.File("timeout.db"));
-    s->SetCommandTimeout(1);
-    try {
-        Scalar(*s, Endless);
-        FAIL();
-    } catch (const EEngineError& e) {
-        EXPECT_TRUE(Contains(e.Message(), "Query timeout expired")) << e.Message();
-        EXPECT_EQ(e.GetNumber(), hrTimeout);
-        EXPECT_EQ(e.GetStatement(), Endless);
-    }
-    EXPECT_EQ(Scalar(*s, "SELECT 1").ToInteger(), 1);
-}
-
 TEST(SqliteProperties, ListedAndSettable) {
     TTempDir dir;
     auto s = OpenSqlite(dir.File("props.db"), "Cache Flavour=mint");
@@ -272,18 +167,6 @@ TEST(SqliteProperties, ListedAndSettable) {
     EXPECT_EQ(find("Busy Timeout").ToInteger(), 250);
     EXPECT_TRUE(Contains(ErrorOf([&] { s->SetProperty("DBMS Name", Variant("x")); }), "cannot be changed"));
     EXPECT_TRUE(Contains(ErrorOf([&] { s->SetProperty("Warp Drive", Variant(1)); }), "not supported"));
-}
-
-TEST(SqliteSession, ClosingInvalidatesStatementsClearly) {
-    TTempDir dir;
-    auto s = OpenSqlite(dir.File("close.db"));
-    auto st = s->CreateStatement();
-    st->Prepare("SELECT 1");
-    s->Close();
-    EXPECT_FALSE(s->GetConnected());
-    EXPECT_TRUE(Contains(ErrorOf([&] { st->Execute(); }), "The connection is closed"));
-    EXPECT_TRUE(Contains(ErrorOf([&] { s->CreateStatement(); }), "The connection is closed"));
-    st.reset();  // a statement may be destroyed after its session closed
 }
 
 }  // namespace

@@ -225,7 +225,7 @@ std::vector<TRoutine> ListRoutines(TSession& s, TSchemaRowsetBuilder& b, bool de
                "rt.typtype, rt.typrelid, format_type(p.prorettype, NULL), p.pronargs, p.pronargdefaults, ") +
         (definitions ? "pg_get_functiondef(p.oid), " : "NULL, ") +
         "obj_description(p.oid, 'pg_proc'), count(*) OVER (PARTITION BY p.pronamespace, p.proname), "
-        "pg_get_function_identity_arguments(p.oid) "
+        "oidvectortypes(p.proargtypes) "
         "FROM pg_proc p JOIN pg_namespace n ON n.oid = p.pronamespace JOIN pg_type rt ON rt.oid = p.prorettype "
         "WHERE p.prokind IN ('f', 'p') AND (($1::text IS NULL AND n.nspname NOT IN " +
         SystemSchemas + ") OR n.nspname = $1) AND n.nspname NOT LIKE 'pg\\_temp\\_%'";

@@ -259,10 +259,10 @@ void Columns(TSession& s, TSchemaRowsetBuilder& b) {
             f.Ordinal = static_cast<unsigned>(k + 1);
             f.HasDefault = c.HasDefault;
             f.Default = c.Default;
-            f.Nullable = !c.NotNull;
+            f.RowId = static_cast<int>(k) == info.RowidAlias;
+            f.Nullable = !c.NotNull && !f.RowId;  // the row id is never Null
             f.Updatable = !c.Generated && !t.IsView() && !readOnly;
             f.Key = c.KeyOrder > 0;
-            f.RowId = static_cast<int>(k) == info.RowidAlias;
             f.Mapped = MapSqliteDeclaredType(c.Declared);
             if (f.RowId) {
                 f.Mapped.Type = adBigInt;
@@ -467,7 +467,7 @@ void Statistics(TSession& s, TSchemaRowsetBuilder& b) {
         if (t.IsView() || !b.Meets(0, Variant(t.Catalog)) || !b.Meets(2, Variant(t.Name))) continue;
         Variant count = Variant::Null();
         // ANALYZE's estimate when there is one; the rows counted otherwise.
-        const auto stat = QueryRows(s, "SELECT count(*) FROM pragma_table_list(?1, ?2)",
+        const auto stat = QueryRows(s, "SELECT count(*) FROM pragma_table_list WHERE name = ?1 AND schema = ?2",
                                     {Variant("sqlite_stat1"), Variant(t.Catalog)});
         if (!stat.empty() && stat[0][0].ToInteger() > 0) {
             auto rows = QueryRows(s, "SELECT stat FROM " + Quote(t.Catalog) + ".sqlite_stat1 WHERE tbl = ?1 LIMIT 1",

@@ -145,6 +145,7 @@ void RaisePgError(TCore& core, const PGresult* result, std::string_view statemen
         message = "The connection to the server was lost: " + message;
         sqlState = "08006";
     }
+    if (lost) core.Broken.store(true);
     String text;
     if (!context.empty()) text = String(context) + ": ";
     text += message;

@@ -274,6 +274,7 @@ void TPgStatement::DescribePart(TPart& part, const std::vector<TPgParamValue>& v
             const TParamInfo info = ParamInfoOf(part.ParamTypes[k], p.Name, p.Info.Ordinal, adParamInput);
             p.Info = info;
         }
+        if (!p.InferredType && part.ParamTypes[k] != oidUnknown) p.InferredType = part.ParamTypes[k];
     }
 }
 
@@ -439,8 +440,9 @@ void TPgStatement::SetParameter(int ordinal, const Variant& value, DataTypeEnum 
     if (p.Mode != 'o' && p.Mode != 'r') {
         // Convert once now so that a bad value is reported where it is given.
         TPgParamValue probe;
-        EncodePgParam(v, type == adVariant ? adEmpty : type,
-                      p.Name.empty() ? "#" + std::to_string(ordinal) : p.Name, probe, p.ServerType);
+        const DataTypeEnum given = type == adVariant ? adEmpty : type;
+        EncodePgParam(v, given, p.Name.empty() ? "#" + std::to_string(ordinal) : p.Name, probe,
+                      p.ServerType ? p.ServerType : given == adEmpty ? p.InferredType : 0);
     }
     p.Value = v;
     p.Type = type == adVariant ? adEmpty : type;
@@ -509,7 +511,7 @@ void TPgStatement::PrepareProcedure(const String& name) {
         const String schema = qualified ? parts[parts.size() - 2] : String();
         auto r = ExecInternal(core,
                               "SELECT p.oid, n.nspname || '.' || p.proname || '(' || "
-                              "pg_get_function_identity_arguments(p.oid) || ')' "
+                              "oidvectortypes(p.proargtypes) || ')' "
                               "FROM pg_proc p JOIN pg_namespace n ON n.oid = p.pronamespace "
                               "WHERE p.prokind IN ('f', 'p') AND p.proname = $1 AND "
                               "(($2::text IS NULL AND pg_function_is_visible(p.oid)) OR n.nspname = $2) "

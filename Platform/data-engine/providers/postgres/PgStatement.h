@@ -96,7 +96,8 @@ private:
         bool Bound = false;
         Variant Output;
         TParamInfo Info;
-        Oid ServerType = 0;  // a routine's argument type
+        Oid ServerType = 0;    // a routine's argument type
+        Oid InferredType = 0;  // the type the server infers for a text's parameter
         char Mode = 'i';     // i, o, b (in/out), v (variadic), r (return value)
         bool HasDefault = false;
     };

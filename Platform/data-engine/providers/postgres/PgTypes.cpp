@@ -252,6 +252,30 @@ bool ParseFloat(std::string_view s, T& out) {
     return res.ec == std::errc() && res.ptr == s.data() + s.size();
 }
 
+// [+-]digits[.digits][(e|E)[+-]digits], any number of digits, or NaN / Infinity.
+bool IsNumericText(std::string_view s) {
+    if (Rtl::SameText(s, "NaN") || Rtl::SameText(s, "Infinity") || Rtl::SameText(s, "-Infinity") ||
+        Rtl::SameText(s, "+Infinity"))
+        return true;
+    std::size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    std::size_t digits = 0;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+        std::size_t exp = 0;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++exp;
+        if (exp == 0) return false;
+    }
+    return i == s.size();
+}
+
 String FormatFloat(double d, bool single) {
     if (std::isnan(d)) return "NaN";
     if (std::isinf(d)) return d > 0 ? "Infinity" : "-Infinity";
@@ -407,10 +431,30 @@ void EncodePgParam(const Variant& value, DataTypeEnum type, const String& label,
         type = server != adEmpty ? server : PgTypeOfVariant(v, label);
         if (server == adEmpty && serverType != 0 && type != adLongVarBinary) type = adLongVarWChar;
     }
+    const TStorageKind kind = StorageKindOf(type);
+    // Text for a decimal keeps every digit (beyond what a decimal variant
+    // holds); text for a date or time the server expects is read by the
+    // server, which knows offsets, eras and infinity.
+    const bool isText = !v.IsArray() && (v.BaseType() == Rtl::varString || v.BaseType() == Rtl::varOleStr);
+    if (isText && (kind == skDecimal || (serverType != 0 && (kind == skDate || kind == skBoolean)))) {
+        const String text = v.BaseType() == Rtl::varOleStr ? Rtl::WideToUtf8(v.ToWideString()) : v.ToString();
+        const String trimmed = Rtl::Trim(text);
+        if (kind == skDecimal && !IsNumericText(trimmed))
+            throw EEngineError("Cannot store " + DescribeValue(v) + " in parameter \"" + label + "\" (" +
+                                   DataTypeName(type) + "): not a number",
+                               hrCantConvertValue, 0, "22018", "PostgreSQL");
+        if (trimmed.find('\0') != String::npos)
+            throw EEngineError("Parameter \"" + label + "\" holds " + DescribeValue(v) +
+                                   ", with a NUL character, which PostgreSQL text cannot hold",
+                               hrCantConvertValue, 0, "22021", "PostgreSQL");
+        out.Null = false;
+        out.Data = trimmed;
+        if (!serverType) out.Type = oidNumeric;
+        return;
+    }
     TColumnInfo col;
     col.Name = label;
     col.Type = type;
-    const TStorageKind kind = StorageKindOf(type);
     TCell cell;
     String scratch;
     VariantToCell(col, kind, v, cell, scratch, "parameter");

@@ -13,11 +13,3 @@ else()
   set(VELORA_HAVE_POSTGRES OFF CACHE INTERNAL "The PostgreSQL provider is built")
 endif()
 
-# Work in progress: tests not yet in the shared test folder.
-if(VELORA_PG_WIP AND PostgreSQL_FOUND)
-  file(GLOB velora_pg_wip_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/data-engine/pg-wip/*_test.cpp)
-  if(velora_pg_wip_tests)
-    velora_test(engine_pg_wip_tests SOURCES ${velora_pg_wip_tests} DEPENDS velora_engine_core SQLite::SQLite3)
-    target_include_directories(engine_pg_wip_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/data-engine)
-  endif()
-endif()

@@ -82,7 +82,4 @@ void ReadRow(sqlite3_stmt* stmt, const std::vector<TColumnInfo>& columns, const 
 // The ADO type a column without a fixed type takes from its first value.
 Velora::DataTypeEnum DynamicTypeOf(int sqliteType) noexcept;
 
-std::unique_ptr<TResultStream> OpenSchemaRowset(TCore& core, Velora::SchemaEnum schema,
-                                                const std::vector<Variant>& restrictions);
-
 }  // namespace DataEngine::Sqlite

@@ -5,6 +5,7 @@
 
 #include "Platform/data-engine/providers/sqlite/SqliteCommon.h"
 #include "Platform/data-engine/providers/sqlite/SqliteStatement.h"
+#include "Platform/data-engine/schema/SchemaRowsets.h"
 
 namespace DataEngine::Sqlite {
 
@@ -486,7 +487,7 @@ public:
 
     std::unique_ptr<TResultStream> OpenSchema(SchemaEnum schema, const std::vector<Variant>& restrictions) override {
         CheckOpen();
-        return OpenSchemaRowset(*FCore, schema, restrictions);
+        return Schema::OpenSqliteSchema(*this, schema, restrictions);
     }
 
     std::vector<String> GetKeyColumns(const String& catalog, const String& table) override {
