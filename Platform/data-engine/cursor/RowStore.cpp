@@ -315,6 +315,7 @@ TRowId TRowStore::Append(const TRowBuffer& row) {
     if (row.Count() != FColumns.size()) WriteRow(nullptr, row);  // raises the size error
     const std::uint32_t id = FRecords->Add();
     WriteRow(FRecords->At(id), row);
+    ++FChangeCount;
     FStatus.push_back(adRecUnmodified);
     FRows.push_back(id);
     return id;
@@ -331,6 +332,7 @@ std::size_t TRowStore::Load(TResultStream& result, std::size_t maxRows) {
 }
 
 TRowId TRowStore::AddNew() {
+    ++FChangeCount;
     const std::uint32_t id = FRecords->Add();
     Byte* r = FRecords->At(id);
     std::memset(r, 0, FRecordSize);
@@ -493,6 +495,7 @@ void TRowStore::SetCell(TRowId row, std::size_t column, const TCell& cell) {
     CheckColumn(column);
     KeepOriginal(row);
     WriteCell(CurrentRecord(row), column, cell);
+    ++FChangeCount;
 }
 
 bool TRowStore::IsChanged(TRowId row, std::size_t column) const {
@@ -513,6 +516,7 @@ bool TRowStore::IsChanged(TRowId row, std::size_t column) const {
 
 void TRowStore::Delete(TRowId row) {
     CheckRow(row);
+    ++FChangeCount;
     int& s = FStatus[row];
     if (s & stDeleted) NoSuchRow(row, "is already deleted");
     if (s & stNew) {
@@ -524,6 +528,7 @@ void TRowStore::Delete(TRowId row) {
 }
 
 void TRowStore::Purge(TRowId row) {
+    ++FChangeCount;
     int& s = FStatus[row];
     if (s & stStateMask) --FPendingCount;
     s = stPurged;
@@ -548,6 +553,7 @@ void TRowStore::AcceptChanges(TRowId row) {
 
 void TRowStore::RejectChanges(TRowId row) {
     CheckRow(row);
+    ++FChangeCount;
     int& s = FStatus[row];
     if (s & stNew) {
         Purge(row);
@@ -575,6 +581,7 @@ void TRowStore::SetUnderlying(TRowId row, const TRowBuffer& values) {
 void TRowStore::Refresh(TRowId row, const TRowBuffer& values) {
     CheckRow(row);
     if (values.Count() != FColumns.size()) WriteRow(nullptr, values);  // raises the size error
+    ++FChangeCount;
     int& s = FStatus[row];
     if (s & stStateMask) --FPendingCount;
     s = adRecUnmodified;

@@ -106,6 +106,10 @@ public:
     // Rows with a pending insert, change or delete, in arrival order.
     std::vector<TRowId> GetPendingRows() const;
     std::size_t GetPendingCount() const noexcept { return FPendingCount; }
+    // Grows with every change of rows or values (appends, new rows, edits,
+    // deletes, accepted or rejected changes, refreshes); indexes and views
+    // over the store compare it to know whether they are still current.
+    std::uint64_t GetChangeCount() const noexcept { return FChangeCount; }
 
     // ---- Memory ------------------------------------------------------------------
     std::size_t GetRecordSize() const noexcept { return FRecordSize; }
@@ -148,6 +152,7 @@ private:
     std::unordered_map<TRowId, std::uint32_t> FOriginal;
     std::unordered_map<TRowId, std::uint32_t> FUnderlying;
     std::size_t FPendingCount = 0;
+    std::uint64_t FChangeCount = 0;
 };
 
 }  // namespace DataEngine
