@@ -1,0 +1,1 @@
+SELECT a[1:2], x::int, f(a := 1) FROM "Sch"."T"; SELECT $1

@@ -1,0 +1,2 @@
+SELECT ?, :name, :name FROM t WHERE a = ? -- ?
+; INSERT INTO t VALUES (?)

@@ -1,0 +1,1 @@
+SELECT '{"k":1}'::jsonb ? $1, $tag$ ; ? $tag$, E'it\'s ;', "q;""?" /* ; /* ; */ ? */ FROM x

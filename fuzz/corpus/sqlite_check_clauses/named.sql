@@ -1,0 +1,1 @@
+CREATE TABLE t(a INT CONSTRAINT a_pos CHECK (a > 0) NOT NULL, "b c" TEXT CHECK(length("b c") < 5), d TEXT DEFAULT 'CHECK (x)', CONSTRAINT pair CHECK ((a, 1) <> (0, 1)))

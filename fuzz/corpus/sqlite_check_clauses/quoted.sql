@@ -1,0 +1,2 @@
+CREATE TABLE t([x] INT, `y` INT, CHECK (x < y) /* CHECK (z) */ -- CHECK (w)
+)
