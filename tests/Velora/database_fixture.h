@@ -25,6 +25,9 @@ using Rtl::String;
 using Rtl::Variant;
 using Rtl::WideString;
 
+// Execute options of statements without rows: adCmdText + adExecuteNoRecords.
+constexpr int ExecNoRecords = int{adCmdText} | int{adExecuteNoRecords};
+
 inline WideString W(std::string_view s) { return Rtl::Utf8ToWide(s); }
 inline String N(const WideString& s) { return Rtl::WideToUtf8(s); }
 
@@ -91,6 +94,17 @@ std::string MessageOf(F&& f) {
     }
     ADD_FAILURE() << "nothing was raised";
     return {};
+}
+
+// The result code of the COM error f raises (0 when it raises none).
+template <class F>
+Rtl::HRESULT CodeOf(F&& f) {
+    try {
+        f();
+    } catch (const Com::EOleSysError& e) {
+        return e.ErrorCode();
+    }
+    return 0;
 }
 
 // A dataset as the real ones meet their database: opening opens the database

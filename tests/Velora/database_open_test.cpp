@@ -190,7 +190,7 @@ TEST_F(DatabaseTest, ExternalConnectionIsUsedAsItIsAndStaysOpen) {
     EXPECT_FALSE(Db->GetHandle());
     EXPECT_EQ(external->GetState(), adStateOpen);
     Variant affected;
-    external->Execute(W("delete from t"), &affected, adCmdText | adExecuteNoRecords);
+    external->Execute(W("delete from t"), &affected, ExecNoRecords);
     EXPECT_EQ(affected.ToInteger(), 1);
 }
 
