@@ -17,14 +17,17 @@ int DetectPersistFormat(std::string_view data) noexcept {
     if (data.substr(0, 3) == "\xEF\xBB\xBF") i = 3;
     while (i < data.size() && (data[i] == ' ' || data[i] == '\t' || data[i] == '\r' || data[i] == '\n')) ++i;
     if (i < data.size() && data[i] == '<') return adPersistXML;
-    if (!data.empty() && data[0] == 0x01) return adPersistADTG;  // adtgTokenHeader
+    // adtgTokenHeader, the header's size, then the signature "TG!"
+    if (data.size() >= 5 && data[0] == 0x01 && data.substr(2, 3) == "TG!") return adPersistADTG;
     return -1;
 }
 
 std::unique_ptr<TRowStore> LoadPersisted(std::string_view data) {
     switch (DetectPersistFormat(data)) {
         case adPersistXML: return LoadXml(data);
-        case adPersistADTG: return LoadAdtg(data);
+        case adPersistADTG:
+            throw EPersistError("The data is an ADTG TableGram; reading that format is not available, only XML rowsets",
+                                AdoErrorHResult(adErrFeatureNotAvailable));
         default:
             throw EPersistError("The data is neither an XML rowset nor an ADTG TableGram (it begins with byte " +
                                     std::to_string(data.empty() ? -1 : static_cast<unsigned char>(data[0])) + ")",
@@ -46,7 +49,10 @@ void SaveToFile(const TRowStore& store, const String& path, PersistFormatEnum fo
         throw EEngineError("The persist format " + std::to_string(static_cast<int>(format)) +
                                " is neither adPersistADTG (0) nor adPersistXML (1)",
                            AdoErrorHResult(adErrInvalidArgument));
-    const String data = format == adPersistADTG ? SaveAdtg(store) : SaveXml(store);
+    if (format == adPersistADTG)
+        throw EPersistError("Saving in the ADTG format is not available; save with adPersistXML",
+                            AdoErrorHResult(adErrFeatureNotAvailable));
+    const String data = SaveXml(store);
     String temp = path + ".XXXXXX";
     const int fd = mkstemp(temp.data());
     if (fd < 0) FileError("Cannot create a file beside", path, errno, adErrWriteFile);

@@ -1,6 +1,7 @@
 // Saving a row store with its columns and pending changes, and loading it
-// back, in the two formats of Recordset.Save: ADO's XML rowset format
-// (adPersistXML) and the Advanced Data TableGram (adPersistADTG).
+// back, in ADO's XML rowset format (adPersistXML). The Advanced Data TableGram
+// (adPersistADTG) is recognised but not yet read or written: asking for it
+// raises adErrFeatureNotAvailable, and nothing is written.
 //
 // What travels: every column's name, type, DefinedSize, precision, scale,
 // attributes (updatable, nullable, fixed, long, key column, row id, ...),
@@ -36,18 +37,16 @@ public:
 String SaveXml(const TRowStore& store);
 std::unique_ptr<TRowStore> LoadXml(std::string_view data);
 
-// The TableGram of the RDS transport protocol.
-String SaveAdtg(const TRowStore& store);
-std::unique_ptr<TRowStore> LoadAdtg(std::string_view data);
-
 // Which format data is in: adPersistXML for text starting with '<' (after a
 // byte order mark and blanks), adPersistADTG for a TableGram header, -1 otherwise.
 int DetectPersistFormat(std::string_view data) noexcept;
-// Loads either format; EPersistError when the data is neither.
+// Loads a saved rowset; EPersistError when the data is no XML rowset (a
+// TableGram is named as such, with adErrFeatureNotAvailable).
 std::unique_ptr<TRowStore> LoadPersisted(std::string_view data);
 
 // Files. Saving writes beside the target and renames; errors name the file
-// (adErrWriteFile). Loading reads the whole file (adErrOpeningFile when it
+// (adErrWriteFile); adPersistADTG raises adErrFeatureNotAvailable before any
+// file is touched. Loading reads the whole file (adErrOpeningFile when it
 // cannot be opened) and detects its format.
 void SaveToFile(const TRowStore& store, const String& path, Velora::PersistFormatEnum format);
 std::unique_ptr<TRowStore> LoadFromFile(const String& path);
