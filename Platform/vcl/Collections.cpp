@@ -1,6 +1,7 @@
 #include "Platform/vcl/Collections.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace Vcl {
 
@@ -164,8 +165,10 @@ void TCollection::InsertItem(TCollectionItem* Item) {
 
 void TCollection::RemoveItem(TCollectionItem* Item) {
     Notify(Item, cnExtracting);
-    auto it = std::find(FItems.begin(), FItems.end(), Item);
-    if (it != FItems.end()) FItems.erase(it);
+    // Searched from the end: Clear and the destructor remove the last item
+    // first, which keeps emptying a large collection linear.
+    auto it = std::find(FItems.rbegin(), FItems.rend(), Item);
+    if (it != FItems.rend()) FItems.erase(std::next(it).base());
     Item->FCollection = nullptr;
     Changed();
 }
