@@ -1,15 +1,81 @@
 // The project's main job: a tour of what the library does today.
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 
+#include <unistd.h>
+
+#include "Platform/com/Com.h"
 #include "Platform/rtl/Classes.h"
 #include "Platform/rtl/Currency.h"
 #include "Platform/rtl/DateTime.h"
 #include "Platform/rtl/Variant.h"
+#include "Velora/com/Ado.h"
 
 using namespace Rtl;
 
 namespace {
 void Line(const String& s) { std::printf("%s\n", s.c_str()); }
+
+// The data engine through ADO's objects: a SQLite file, a parameterized
+// command, a client recordset, and a change written back to the table.
+void DataEngineTour() {
+    using namespace Velora;
+    Line("");
+    Line("Velora data engine through ADO");
+    const std::string file =
+        (std::filesystem::temp_directory_path() / ("velora-demo-" + std::to_string(::getpid()) + ".db")).string();
+    struct TRemove {
+        std::string File;
+        ~TRemove() { std::filesystem::remove(File); }
+    } cleanup{file};
+    try {
+        // Late bound, as a program that only knows the ProgID would do it.
+        auto late = Com::CreateOleObject("ADODB.Connection");
+        Line("  engine   ADODB.Connection, version " + Com::OleGet(late, "Version").ToString());
+
+        auto connection = CoConnection::Create();
+        connection->Open(Utf8ToWide("Provider=SQLite;Data Source=" + file));
+        connection->Execute(u"CREATE TABLE fruit (id INTEGER PRIMARY KEY, name VARCHAR(20), price MONEY)", nullptr,
+                            adExecuteNoRecords);
+        auto insert = CoCommand::Create();
+        insert->SetActiveConnectionRef(connection.Get());
+        insert->SetCommandText(u"INSERT INTO fruit (name, price) VALUES (?, ?)");
+        insert->SetPrepared(true);
+        const struct {
+            const char* Name;
+            const char* Price;
+        } rows[] = {{"apple", "0.45"}, {"pear", "0.60"}, {"fig", "1.20"}};
+        for (const auto& r : rows)
+            insert->Execute(nullptr, VarArrayOf({Variant(r.Name), Variant(StrToCurr(r.Price))}), adExecuteNoRecords);
+
+        auto rs = CoRecordset::Create();
+        rs->SetCursorLocation(adUseClient);
+        rs->Open(Variant(u"SELECT * FROM fruit ORDER BY name"), Com::VarFromInterface(connection), adOpenStatic,
+                 adLockOptimistic, adCmdText);
+        Line(Format("  query    %d rows, cursor type %d, fields:", {rs->GetRecordCount(), int(rs->GetCursorType())}));
+        for (; !rs->GetEOF(); rs->MoveNext()) {
+            auto fields = rs->GetFields();
+            Line(Format("           #%s %-6s %s", {VarToStr(fields->GetItem(Variant("id"))->GetValue()),
+                                                    VarToStr(fields->GetItem(Variant("name"))->GetValue()),
+                                                    CurrToStr(fields->GetItem(Variant("price"))->GetValue().ToCurrency())}));
+        }
+        rs->MoveFirst();
+        rs->GetFields()->GetItem(Variant("price"))->SetValue(Variant(StrToCurr("0.50")));
+        rs->Update(Com::EmptyParam, Com::EmptyParam);
+        auto check = connection->Execute(u"SELECT price FROM fruit WHERE name = 'apple'", nullptr, adCmdText);
+        Line("  update   apple now costs " +
+             CurrToStr(check->GetFields()->GetItem(Variant(0))->GetValue().ToCurrency()) + " in the file");
+        try {
+            connection->Execute(u"SELECT * FROM vegetables", nullptr, adCmdText);
+        } catch (const Com::EOleException& e) {
+            Line("  error    " + e.Description());
+        }
+        connection->Close();
+    } catch (const Exception& e) {
+        Line("  the data engine is not available: " + e.Message());
+    }
+}
 }  // namespace
 
 int main() {
@@ -49,5 +115,7 @@ int main() {
     list.SetCommaText("pear,apple,\"kiwi fruit\",fig");
     list.SetSorted(true);
     Line("  sorted   " + list.GetCommaText());
+
+    DataEngineTour();
     return 0;
 }

@@ -2,6 +2,9 @@
 // Execute, transactions, Errors, Properties and schema rowsets.
 #include <sys/stat.h>
 
+#include <atomic>
+#include <thread>
+
 #include "tests/data-engine/ado_support.h"
 
 namespace AdoTest {
@@ -256,6 +259,44 @@ TEST_F(ConnectionTest, ClosedConnectionRefusesWork) {
                                                     [&] { c->OpenSchema(adSchemaTables, Com::EmptyParam, Com::EmptyParam); }})
         EXPECT_EQ(OleCode(f), AdoCode(adErrInvalidConnection));
     c->Cancel();  // nothing runs: nothing to stop
+}
+
+// A statement that runs until it is stopped.
+constexpr const char* EndlessQuery =
+    "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) SELECT COUNT(*) FROM n";
+
+TEST_F(ConnectionTest, CancelFromAnotherThreadStopsTheRunningStatement) {
+    auto c = OpenConnection(FFile);
+    std::atomic<bool> done{false};
+    std::thread canceller([&] {
+        // Cancel does nothing while nothing runs, so keep asking until the statement has stopped.
+        while (!done.load()) {
+            c->Cancel();
+            std::this_thread::yield();
+        }
+    });
+    const std::string message = OleError([&] { c->Execute(W(EndlessQuery), nullptr, adCmdText); });
+    done = true;
+    canceller.join();
+    EXPECT_NE(message.find("cancelled"), std::string::npos) << message;
+    EXPECT_EQ(c->GetErrors()->GetItem(Variant(0))->GetNumber(), static_cast<int>(0x80040E4Eu));
+    // The connection goes on working.
+    EXPECT_EQ(c->Execute(u"SELECT COUNT(*) FROM items", nullptr, adCmdText)->GetFields()->GetItem(Variant(0))->GetValue().ToInteger(), 4);
+}
+
+TEST_F(ConnectionTest, CommandTimeoutStopsALongStatement) {
+    auto c = OpenConnection(FFile);
+    c->SetCommandTimeout(1);
+    const std::string message = OleError([&] { c->Execute(W(EndlessQuery), nullptr, adCmdText); });
+    EXPECT_NE(message.find("timeout"), std::string::npos) << message;
+    // A command's own timeout applies to its executions.
+    c->SetCommandTimeout(0);
+    auto cmd = CoCommand::Create();
+    cmd->SetActiveConnectionRef(c.Get());
+    cmd->SetCommandText(W(EndlessQuery));
+    cmd->SetCommandTimeout(1);
+    EXPECT_NE(OleError([&] { cmd->Execute(nullptr, Com::EmptyParam, adOptionUnspecified); }).find("timeout"),
+              std::string::npos);
 }
 
 TEST_F(ConnectionTest, CloseClosesTheRecordsetsOfTheConnection) {

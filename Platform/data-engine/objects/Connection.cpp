@@ -15,8 +15,8 @@ constexpr int CommandTypeMask = adCmdText | adCmdTable | adCmdStoredProc | adCmd
 
 // A text that can only be a table's name: one identifier, possibly quoted
 // or qualified, nothing else.
-bool IsPlainName(std::string_view s) {
-    s = Rtl::Trim(s);
+bool IsPlainName(std::string_view text) {
+    const String s = Rtl::Trim(text);
     if (s.empty()) return false;
     char quote = 0;
     for (char c : s) {
