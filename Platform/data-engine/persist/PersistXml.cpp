@@ -746,6 +746,7 @@ public:
                 sawSchema = true;
             } else if (Is(e, NsRs, "data")) {
                 if (!sawSchema) FReader.Fail(e.Offset, "rs:data comes before s:Schema");
+                if (FStore) FReader.Fail(e.Offset, "a second rs:data");
                 ReadData();
             } else {
                 Skip();
