@@ -25,6 +25,9 @@ velora_install_deps() {
 # Configure (once) and build a tree incrementally: velora_build <dir> [cmake args...]
 velora_build() {
   local dir=$1; shift
+  # Let ccache reuse objects across clones in other folders (CI builds a fresh
+  # clone): paths below the source root are hashed relative to it.
+  export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
   if [ ! -f "$dir/build.ninja" ]; then
     cmake -S . -B "$dir" -G Ninja "$@" >/dev/null || return 1
   fi
