@@ -23,7 +23,8 @@
 //   ftUnknown), IsNull 1, Bound 1.
 // Every count and length is checked against the bytes the stream still holds
 // before anything is allocated or read. A data block of any length is read in
-// full (older writers limited it to 2048 bytes; nothing is cut off). Negative
+// full (older readers used a fixed 2048-byte buffer; nothing is cut off here),
+// and a block shorter than its type's native size reads as zeros. Negative
 // counts and lengths, lengths beyond the end of the stream, a stream that ends
 // inside a record, and parameter or field types outside their enumerations are
 // refused with "Unable to load bind parameters". A record is added only once
@@ -79,10 +80,11 @@ void Put(void* Buffer, T Value) noexcept {
     std::memcpy(Buffer, &Value, sizeof Value);
 }
 
+// A native value from at most Size bytes; missing bytes read as zero.
 template <class T>
-T Get(const Byte* Buffer) noexcept {
-    T v;
-    std::memcpy(&v, Buffer, sizeof v);
+T Get(const Byte* Buffer, std::size_t Size) noexcept {
+    T v{};
+    std::memcpy(&v, Buffer, std::min(sizeof v, Size));
     return v;
 }
 
@@ -157,22 +159,22 @@ void TParam::SetDataFrom(const Byte* Buffer, std::size_t Size) {
         case ftUnknown: UnknownTypeError();
         case ftString: case ftFixedChar: SetAsString(text()); return;
         case ftMemo: SetAsMemo(text()); return;
-        case ftSmallint: SetAsSmallInt(Get<std::int16_t>(Buffer)); return;
-        case ftWord: SetAsWord(Get<std::uint16_t>(Buffer)); return;
-        case ftInteger: case ftAutoInc: SetAsInteger(Get<std::int32_t>(Buffer)); return;
-        case ftBoolean: SetAsBoolean(Get<std::uint16_t>(Buffer) != 0); return;
-        case ftFloat: SetAsFloat(Get<double>(Buffer)); return;
-        case ftCurrency: SetAsCurrency(Currency(Get<double>(Buffer))); return;
+        case ftSmallint: SetAsSmallInt(Get<std::int16_t>(Buffer, Size)); return;
+        case ftWord: SetAsWord(Get<std::uint16_t>(Buffer, Size)); return;
+        case ftInteger: case ftAutoInc: SetAsInteger(Get<std::int32_t>(Buffer, Size)); return;
+        case ftBoolean: SetAsBoolean(Get<std::uint16_t>(Buffer, Size) != 0); return;
+        case ftFloat: SetAsFloat(Get<double>(Buffer, Size)); return;
+        case ftCurrency: SetAsCurrency(Currency(Get<double>(Buffer, Size))); return;
         case ftBCD: {
             Currency c;
-            if (!Rtl::BCDToCurr(Get<Rtl::TBcd>(Buffer), c)) c = Currency();
+            if (!Rtl::BCDToCurr(Get<Rtl::TBcd>(Buffer, Size), c)) c = Currency();
             SetAsBCD(c);
             return;
         }
-        case ftDate: SetAsDate(Rtl::TimeStampToDateTime({0, Get<std::int32_t>(Buffer)})); return;
-        case ftTime: SetAsTime(Rtl::TimeStampToDateTime({Get<std::int32_t>(Buffer), Rtl::DateDelta})); return;
+        case ftDate: SetAsDate(Rtl::TimeStampToDateTime({0, Get<std::int32_t>(Buffer, Size)})); return;
+        case ftTime: SetAsTime(Rtl::TimeStampToDateTime({Get<std::int32_t>(Buffer, Size), Rtl::DateDelta})); return;
         case ftDateTime: {
-            const double ms = Get<double>(Buffer);
+            const double ms = Get<double>(Buffer, Size);
             SetAsDateTime(Rtl::TimeStampToDateTime(Rtl::MSecsToTimeStamp(std::nearbyint(ms))));
             return;
         }
@@ -239,10 +241,9 @@ void TParams::ReadBinaryData(TStream* Stream) {
             if (IsParamBlobType(static_cast<TFieldType>(dataType))) {
                 data.resize(length);
             } else {
-                // Zero-filled beyond the block and never shorter than the
-                // largest native value: a short block reads as zeros and text
-                // always finds its terminator.
-                data.assign(std::max<std::size_t>(length + 1, 2048), 0);
+                // One zero byte beyond the block, so text always finds its
+                // terminator; a block shorter than its type reads as zeros.
+                data.assign(length + 1, 0);
             }
             in.Bytes(data.data(), dataLength);
         }
