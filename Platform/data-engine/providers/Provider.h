@@ -18,7 +18,9 @@
 // the next Fetch.
 //
 // Threads: a session and its statements are used by one thread at a time;
-// only TSession::Cancel may be called from any thread.
+// only TSession::Cancel may be called from any thread. Providers that talk to
+// a server (PostgreSQL) also take calls from several threads on one session,
+// one at a time, so that Open, Execute and Fetch can run on a worker thread.
 #pragma once
 
 #include <memory>
@@ -120,8 +122,9 @@ public:
     // Seconds a statement may run before it is stopped; 0 waits forever.
     virtual void SetCommandTimeout(int seconds) = 0;
     virtual int GetCommandTimeout() const = 0;
-    // Stops what the session is running now. Safe from any thread; does
-    // nothing when nothing runs.
+    // Stops what the session is running now: a statement executing and, with
+    // a server (PostgreSQL), rows still streaming or an Open still
+    // connecting. Safe from any thread; does nothing when nothing runs.
     virtual void Cancel() = 0;
 
     virtual std::unique_ptr<TStatement> CreateStatement() = 0;

@@ -185,7 +185,8 @@ std::vector<TConstraint> ConstraintsOf(TSession& s, const std::vector<TTable>& a
         fk.Match = Rtl::SameText(Str(r[7]), "FULL") ? "FULL" : Rtl::SameText(Str(r[7]), "PARTIAL") ? "PARTIAL" : "NONE";
     }
     int n = 0;
-    for (auto& [id, fk] : fks) {
+    for (auto& entry : fks) {
+        TConstraint& fk = entry.second;
         fk.Name = t.Name + "_fk" + std::to_string(++n);
         const TTable* ref = nullptr;
         for (const auto& other : all)

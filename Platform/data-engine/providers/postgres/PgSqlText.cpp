@@ -246,16 +246,17 @@ TPgCommandText ParsePgCommandText(std::string_view text) {
             continue;
         }
         lastWord.clear();
-        if (c == '$') {  // $n
+        if (c == '$' && i + 1 < s.size() && IsDigit(s[i + 1])) {  // $n
             std::size_t j = i + 1;
             while (j < s.size() && IsDigit(s[j])) ++j;
             content({});
-            // Numbers too long for an int are left to the server to refuse.
-            if (j - i - 1 > 6) {
+            // Numbers beyond the protocol's 65535 parameters are left to the
+            // server to refuse.
+            if (j - i - 1 > 5) {
                 copy(i, j);
             } else {
                 const int n = std::stoi(String(s.substr(i + 1, j - i - 1)));
-                if (n < 1) {
+                if (n < 1 || n > 65535) {
                     copy(i, j);
                 } else {
                     while (static_cast<int>(out.ParamNames.size()) < n)
