@@ -37,7 +37,7 @@ void Check(bool ok) {
 }
 
 bool IsPrefix(const void* p, size_t n, const void* whole, size_t wholeSize) {
-    return n <= wholeSize && std::memcmp(p, whole, n) == 0;
+    return n <= wholeSize && (n == 0 || std::memcmp(p, whole, n) == 0);
 }
 
 void CheckText(const DBBINDING& b, const TSourceRow& row, const std::vector<uint8_t>& buf) {
@@ -70,9 +70,9 @@ void CheckText(const DBBINDING& b, const TSourceRow& row, const std::vector<uint
         size_t n = 0;
         while (n < b.cbMaxLen / 2 && (value[2 * n] | value[2 * n + 1])) ++n;
         Check(n < b.cbMaxLen / 2);  // terminated inside the value area
-        std::vector<char16_t> units(n);
-        std::memcpy(units.data(), value, n * 2);
-        Check(IsPrefix(units.data(), n * 2, wide.data(), wide.size() * 2));
+        Rtl::WideString units(n, u'\0');
+        if (n) std::memcpy(units.data(), value, n * 2);
+        Check(wide.compare(0, n, units) == 0);
         Check((n < wide.size()) == (status == DBSTATUS_S_TRUNCATED));
         if (n > 0 && n < wide.size()) Check(!(units[n - 1] >= 0xD800 && units[n - 1] <= 0xDBFF));
     }
@@ -85,7 +85,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<TSourceRow> rows(in.Byte() % 4 + 1);
     for (auto& r : rows) {
         const size_t n = in.Byte();
-        for (size_t i = 0; i < n && in.Left; ++i) r.Name.push_back(static_cast<char>(in.Byte()));
+        // Names are text: a NUL inside one would end it early in a DBTYPE_STR binding.
+        for (size_t i = 0; i < n && in.Left; ++i) {
+            const char c = static_cast<char>(in.Byte());
+            r.Name.push_back(c ? c : ' ');
+        }
         r.ParseName = r.Name;
         r.Description = r.Name + r.Name;
         r.Type = in.Byte();
