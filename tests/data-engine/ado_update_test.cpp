@@ -215,6 +215,9 @@ TEST_F(UpdateTest, BatchUpdatesWaitForUpdateBatch) {
     rs->Update(Com::EmptyParam, Com::EmptyParam);
     Exec(FOther, "UPDATE items SET qty = 0 WHERE id = 3");
     EXPECT_NE(OleError([&] { rs->UpdateBatch(adAffectAll); }).find("1 of 2"), std::string::npos);
+    // The summary, then the row that failed, in Errors.
+    ASSERT_EQ(FConn->GetErrors()->GetCount(), 2);
+    EXPECT_NE(N(FConn->GetErrors()->GetItem(Variant(1))->GetDescription()).find("\"qty\" holds 0"), std::string::npos);
     EXPECT_EQ(Stored("SELECT qty FROM items WHERE id = 1").ToInteger(), 2);
     EXPECT_EQ(Stored("SELECT qty FROM items WHERE id = 3").ToInteger(), 0);
     EXPECT_TRUE(rs->GetStatus() & adRecConcurrencyViolation);

@@ -445,31 +445,48 @@ void TRecordsetObject::UpdateBatch(AffectEnum AffectRecords) {
             [&] {
                 if (!FFabricated && (!FWriter || !FConnection))
                     AdoFail(adErrInvalidConnection, "the recordset has no connection to send its changes through");
-                int failed = 0;
-                TFailure first;
-                for (TRowId row : rows) {
-                    const int status = store.GetStatus(row);
-                    try {
-                        if (FFabricated) {
-                            store.AcceptChanges(row);
-                        } else if (status & adRecDeleted) {
-                            FWriter->Delete(store, row, FUpdateCriteria);
-                        } else if (status & adRecNew) {
-                            FWriter->Insert(store, row);
-                        } else {
-                            FWriter->Update(store, row, FUpdateCriteria);
-                        }
-                        if ((status & adRecDeleted) && !store.IsLive(row)) FStore->RowShown(row);
-                    } catch (...) {
-                        if (failed++ == 0) first = DescribeCurrentException(GetSourceName());
-                    }
+                if (!FFabricated) {
+                    FConnection->CheckUsable("Recordset.UpdateBatch");
+                    FWriter->BeginBatch();
                 }
-                if (failed)
-                    throw EEngineError(std::to_string(failed) + " of " + std::to_string(count) +
-                                           " changes could not be sent; the rows that failed keep their changes and "
-                                           "show why in their Status. First: " +
-                                           first.Description,
-                                       first.Number, first.NativeError, first.SQLState);
+                std::vector<TFailure> failures;
+                try {
+                    for (TRowId row : rows) {
+                        const int status = store.GetStatus(row);
+                        try {
+                            if (FFabricated) {
+                                store.AcceptChanges(row);
+                            } else if (status & adRecDeleted) {
+                                FWriter->Delete(store, row, FUpdateCriteria);
+                            } else if (status & adRecNew) {
+                                FWriter->Insert(store, row);
+                            } else {
+                                FWriter->Update(store, row, FUpdateCriteria);
+                            }
+                            if ((status & adRecDeleted) && !store.IsLive(row)) FStore->RowShown(row);
+                        } catch (...) {
+                            // The row keeps its change and the flags the failed write gave it.
+                            failures.push_back(DescribeCurrentException(GetSourceName()));
+                        }
+                    }
+                    if (!FFabricated) FWriter->EndBatch();
+                } catch (...) {
+                    if (!FFabricated) FWriter->AbandonBatch();
+                    throw;
+                }
+                if (!failures.empty()) {
+                    TFailure summary = failures.front();
+                    summary.Description = std::to_string(failures.size()) + " of " + std::to_string(count) +
+                                          " changes could not be sent; the rows that failed keep their changes and "
+                                          "show why in their Status. First: " +
+                                          failures.front().Description;
+                    // The summary, then one item per row that failed.
+                    if (TErrorsCollection* errors = GetErrorTarget()) {
+                        errors->Report(summary);
+                        for (const TFailure& f : failures) errors->AddWarning(f);
+                    }
+                    throw EAdoError(summary);
+                }
             },
             [&](Error* e) { FireRecordChangeComplete(adRsnUpdate, count, e); });
     });

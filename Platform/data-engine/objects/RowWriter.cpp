@@ -253,6 +253,16 @@ Int64 TRowWriter::Run(const String& sql, const std::vector<std::pair<Variant, Da
 
 void TRowWriter::Savepoint() { Run(String("SAVEPOINT ") + SavepointName, {}); }
 void TRowWriter::Release() { Run(String("RELEASE ") + SavepointName, {}); }
+void TRowWriter::BeginBatch() { Run("SAVEPOINT velora_batch", {}); }
+void TRowWriter::EndBatch() { Run("RELEASE velora_batch", {}); }
+void TRowWriter::AbandonBatch() noexcept {
+    try {
+        Run("ROLLBACK TO velora_batch", {});
+        Run("RELEASE velora_batch", {});
+    } catch (...) {
+    }
+}
+
 void TRowWriter::RollbackSavepoint() noexcept {
     try {
         Run(String("ROLLBACK TO ") + SavepointName, {});

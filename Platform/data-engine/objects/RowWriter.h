@@ -47,6 +47,12 @@ public:
     void Update(TRowStore& store, TRowId row, int criteria);
     // The row must carry a pending delete; on success the store drops it.
     void Delete(TRowStore& store, TRowId row, int criteria);
+    // Brackets the writes of one UpdateBatch: they reach the database together
+    // (rows that conflict are left out, each rolled back on its own).
+    void BeginBatch();
+    void EndBatch();
+    void AbandonBatch() noexcept;
+
     // Reads the row's values from its tables by its key. values receives a
     // whole row (columns of no table keep the store's current values). False
     // when the row no longer exists.
