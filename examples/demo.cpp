@@ -14,6 +14,9 @@
 
 using namespace Rtl;
 
+// The connection component's tour (database_tour.cpp).
+void DatabaseTour();
+
 namespace {
 void Line(const String& s) { std::printf("%s\n", s.c_str()); }
 
@@ -117,5 +120,6 @@ int main() {
     Line("  sorted   " + list.GetCommaText());
 
     DataEngineTour();
+    DatabaseTour();
     return 0;
 }
