@@ -265,6 +265,8 @@ private:
     Variant BookmarkOf(TRowId row) const;
     void CheckScrollable(std::string_view operation) const;
     void CheckCurrentRow(std::string_view operation) const;
+    // On a row whose values can be read (not BOF, EOF, deleted, or gone from the database).
+    bool OnReadableRow() const;
     bool IsStream() const noexcept { return FStream != nullptr; }
     TRowId CurrentRow() const;
     bool HasCurrentRow() const;

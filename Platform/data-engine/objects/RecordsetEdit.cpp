@@ -54,7 +54,8 @@ EditModeEnum TRecordsetObject::GetEditMode() {
 Variant TRecordsetObject::FieldValue(std::size_t column, TValueVersion version) {
     CheckOpen("Field.Value");
     const TColumnInfo& col = ColumnAt(column);
-    CheckCurrentRow("reading field \"" + col.Name + "\"");
+    // The message is built only when there is no row to read (this runs for every value read).
+    if (!OnReadableRow()) CheckCurrentRow("reading field \"" + col.Name + "\"");
     if (FStream) return FStream->GetValue(column);  // a read-only stream: every version is the current one
     return FStore->Store().GetValue(FStore->GetCurrent(), column, version);
 }
@@ -62,7 +63,7 @@ Variant TRecordsetObject::FieldValue(std::size_t column, TValueVersion version) 
 int TRecordsetObject::FieldActualSize(std::size_t column) {
     CheckOpen("Field.ActualSize");
     const TColumnInfo& col = ColumnAt(column);
-    CheckCurrentRow("reading the size of field \"" + col.Name + "\"");
+    if (!OnReadableRow()) CheckCurrentRow("reading the size of field \"" + col.Name + "\"");
     TStorageKind kind;
     TCell cell;
     if (FStream) {

@@ -49,6 +49,11 @@ void TRecordsetObject::CheckCurrentRow(std::string_view operation) const {
                            hrDeletedRow);
 }
 
+bool TRecordsetObject::OnReadableRow() const {
+    if (FStream) return FStream->HasRow();
+    return FStore && FStore->HasRow() && !(FStore->Store().GetStatus(FStore->GetCurrent()) & adRecDBDeleted);
+}
+
 void TRecordsetObject::CheckScrollable(std::string_view operation) const {
     if (FStream)
         throw EEngineError(String(operation) + ": the rowset does not support fetching backward (a forward-only cursor)",
