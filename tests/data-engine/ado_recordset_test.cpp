@@ -340,9 +340,11 @@ TEST_F(RecordsetTest, FabricatedRecordsetHoldsItsOwnRows) {
     auto rs = CoRecordset::Create();
     auto fields = rs->GetFields();
     fields->Append(u"id", adInteger, 0, adFldUnspecified, Com::EmptyParam);
-    fields->Append(u"name", adVarWChar, 10, static_cast<FieldAttributeEnum>(adFldIsNullable | adFldUpdatable),
-                   Com::EmptyParam);
+    fields->Append(u"name", adVarWChar, 10, adFldIsNullable, Com::EmptyParam);
     EXPECT_EQ(fields->GetCount(), 2);
+    // Appended fields take values whatever else their attributes say; Null only when nullable.
+    EXPECT_EQ(fields->GetItem(Variant("name"))->GetAttributes(), adFldIsNullable | adFldMayBeNull | adFldUpdatable);
+    EXPECT_EQ(fields->GetItem(Variant("id"))->GetAttributes(), adFldFixed | adFldUpdatable);
     EXPECT_EQ(OleCode([&] { fields->Append(u"ID", adInteger, 0, adFldUnspecified, Com::EmptyParam); }),
               AdoCode(adErrObjectInCollection));
     EXPECT_EQ(OleCode([&] { fields->Append(u"v", adVariant, 0, adFldUnspecified, Com::EmptyParam); }),

@@ -112,7 +112,7 @@ void TFieldObject::SetDefinedSize(int Value) {
 void TFieldObject::SetAttributes(int Value) {
     FOwner->Guard([&] {
         TColumnInfo& c = FOwner->FieldDefForChange(FIndex, "Field.Attributes");
-        c.Attributes = (Value == adFldUnspecified ? adFldUpdatable : Value) | (c.Attributes & (adFldFixed | adFldLong));
+        c.Attributes = (Value == adFldUnspecified ? 0 : Value) | adFldUpdatable | (c.Attributes & (adFldFixed | adFldLong));
         if (c.HasAttribute(adFldIsNullable)) c.Attributes |= adFldMayBeNull;
     });
 }

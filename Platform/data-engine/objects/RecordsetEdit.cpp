@@ -548,10 +548,10 @@ void TRecordsetObject::AppendFieldDef(const String& name, DataTypeEnum type, int
     ApplyTypeDefaults(c);
     if (definedSize > 0 && IsVariableKind(StorageKindOf(type)) && !c.HasAttribute(adFldLong)) c.DefinedSize = definedSize;
     if (type == adNumeric || type == adDecimal) c.NumericScale = 255;  // the value's own scale, until set
-    if (attributes == adFldUnspecified)
-        c.Attributes |= adFldUpdatable;
-    else
-        c.Attributes |= attributes & ~(adFldFixed | adFldLong);
+    // A fabricated field can always be written (as with ADO, where appending a
+    // field with adFldIsNullable alone gives a field that takes values).
+    c.Attributes |= adFldUpdatable;
+    if (attributes != adFldUnspecified) c.Attributes |= attributes & ~(adFldFixed | adFldLong);
     if (c.HasAttribute(adFldIsNullable)) c.Attributes |= adFldMayBeNull;
     FFieldDefs.push_back(std::move(c));
 }
