@@ -38,8 +38,9 @@ int TIndex::CompareToProbes(TRowId row, const std::vector<TProbe>& probes) const
 }
 
 void TIndex::Rebuild() const {
+    // A stable sort of the rows in arrival order (ids ascending) breaks ties by row id.
     FRows = FStore.GetRows();
-    std::sort(FRows.begin(), FRows.end(), [&](TRowId a, TRowId b) { return CompareRows(a, b) < 0; });
+    TSortOrder::FromKeys(FKeys).Apply(FStore, FRows);
 }
 
 void TIndex::Refresh() const {

@@ -595,7 +595,9 @@ private:
                     if (d < 0 || cp > 0x10FFFF) Fail(offset + i, "a bad character reference &" + String(ent) + ";");
                     cp = cp * (hex ? 16 : 10) + static_cast<char32_t>(d);
                 }
-                if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+                // NUL and the other control characters are taken: this engine
+                // writes them as references so that no text value is lost.
+                if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
                     Fail(offset + i, "the character reference &" + String(ent) + "; names no character");
                 Rtl::Utf8Append(out, cp);
             } else {
@@ -618,18 +620,16 @@ private:
             uri = "http://www.w3.org/XML/1998/namespace";
             return;
         }
-        for (auto it = FScopes.rbegin(); it != FScopes.rend(); ++it) {
-            auto f = it->find(prefix);
-            if (f != it->end()) {
-                uri = f->second;
+        for (auto it = FDeclared.rbegin(); it != FDeclared.rend(); ++it)
+            if (it->Prefix == prefix) {
+                uri = it->Uri;
                 return;
             }
-        }
         if (!prefix.empty()) Fail(offset, "the prefix \"" + prefix + "\" of \"" + qname + "\" is not declared");
         uri.clear();
     }
     void PopScope() {
-        FScopes.pop_back();
+        while (!FDeclared.empty() && FDeclared.back().Depth >= FOpen.size()) FDeclared.pop_back();
         FOpen.pop_back();
     }
     TXmlEvent StartTag() {
@@ -639,7 +639,7 @@ private:
         ++FPos;
         e.QName = ReadName();
         std::vector<std::pair<String, String>> raw;
-        std::map<String, String> scope;
+        std::vector<std::pair<String, String>> scope;
         bool selfClosing = false;
         for (;;) {
             SkipBlanks();
@@ -668,13 +668,13 @@ private:
             FPos = close + 1;
             for (const auto& [n, v] : raw)
                 if (n == name) Fail(at, "the attribute \"" + name + "\" appears twice");
-            if (name == "xmlns") scope[""] = value;
-            else if (name.rfind("xmlns:", 0) == 0) scope[name.substr(6)] = value;
+            if (name == "xmlns") scope.emplace_back("", value);
+            else if (name.rfind("xmlns:", 0) == 0) scope.emplace_back(name.substr(6), value);
             raw.emplace_back(name, std::move(value));
         }
-        if (FScopes.size() > 256) Fail(e.Offset, "elements are nested too deeply");
-        FScopes.push_back(std::move(scope));
+        if (FOpen.size() > 256) Fail(e.Offset, "elements are nested too deeply");
         FOpen.push_back(e.QName);
+        for (auto& [prefix, uri] : scope) FDeclared.push_back({std::move(prefix), std::move(uri), FOpen.size()});
         Resolve(e.QName, false, e.Uri, e.Local, e.Offset);
         for (auto& [n, v] : raw) {
             if (n == "xmlns" || n.rfind("xmlns:", 0) == 0) continue;
@@ -685,7 +685,10 @@ private:
         }
         if (selfClosing) {
             FPendingEnd = true;
-            FLastStart = e;
+            FLastStart.QName = e.QName;
+            FLastStart.Uri = e.Uri;
+            FLastStart.Local = e.Local;
+            FLastStart.Offset = e.Offset;
         }
         return e;
     }
@@ -707,7 +710,12 @@ private:
 
     std::string_view FData;
     std::size_t FPos = 0;
-    std::vector<std::map<String, String>> FScopes;
+    // Namespace declarations in force, innermost last, each with the depth of its element.
+    struct TDeclaration {
+        String Prefix, Uri;
+        std::size_t Depth;
+    };
+    std::vector<TDeclaration> FDeclared;
     std::vector<String> FOpen;
     bool FPendingEnd = false;
     TXmlEvent FLastStart;
