@@ -409,10 +409,13 @@ void TADODatabase::Rollback() {
 
 void TADODatabase::ExecSQL(const String& SQL) {
     CheckActive();
-    Variant recordsAffected;
     int options = int{adCmdText} | int{adExecuteNoRecords};
-    if (FConnectionOptions.Contains(coAsyncExecute)) options |= adAsyncExecute;
-    FHandle->Execute(Utf8ToWide(SQL), &recordsAffected, options);
+    const bool async = FConnectionOptions.Contains(coAsyncExecute);
+    if (async) options |= adAsyncExecute;
+    // The count is discarded; an asynchronous execution finishes after this
+    // returns, so it gets no place to write one into.
+    Variant recordsAffected;
+    FHandle->Execute(Utf8ToWide(SQL), async ? nullptr : &recordsAffected, options);
 }
 
 // ---- The dataset list ----------------------------------------------------------------------------
