@@ -274,9 +274,9 @@ void TADODatabase::ShutDown() {
         note();
     }
     try {
-        const int state = FHandle->GetState();
+        // A supplied connection stays as the application left it.
         if (!FExternal) {
-            if (state & adStateConnecting)
+            if (FHandle->GetState() & adStateConnecting)
                 if (auto connection = FHandle.TryAs<_Connection>()) connection->Cancel();
             if (FHandle->GetState() & adStateOpen) FHandle->Close();
         }
