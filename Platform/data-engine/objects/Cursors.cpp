@@ -11,99 +11,73 @@ constexpr std::size_t npos = static_cast<std::size_t>(-1);
 // ---- TStoreCursor ------------------------------------------------------------------------
 
 TStoreCursor::TStoreCursor(std::shared_ptr<TRowSet> rows)
-    : FRows(std::move(rows)), FStore(&FRows->Store), FHidden(FRows->Hidden) {}
-
-Int64 TStoreCursor::GetCount() const {
-    return static_cast<Int64>(FStore->GetRowCount()) - static_cast<Int64>(FHidden.size());
+    : FRows(std::move(rows)), FView(FRows->Store, &FRows->Indexes) {
+    FRows->Cursors.push_back(this);
 }
 
-bool TStoreCursor::IsVisible(TRowId row) const {
-    return FStore->IsLive(row) && !std::binary_search(FHidden.begin(), FHidden.end(), row);
+TStoreCursor::~TStoreCursor() {
+    auto& list = FRows->Cursors;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
 }
 
-bool TStoreCursor::HasRow() const { return FPlace == plRow && IsVisible(FRow); }
+bool TStoreCursor::IsVisible(TRowId row) const { return FView.Contains(row); }
+
+bool TStoreCursor::HasRow() const { return FPlace == plRow && FView.Contains(FRow); }
 
 TRowId TStoreCursor::GetCurrent() const { return HasRow() ? FRow : NoRow; }
 
-bool TStoreCursor::OnDeletedRow() const { return FPlace == plRow && !IsVisible(FRow); }
-
-std::size_t TStoreCursor::VisibleFrom(std::size_t p) const {
-    const auto& rows = FStore->GetRows();
-    for (; p < rows.size(); ++p)
-        if (!std::binary_search(FHidden.begin(), FHidden.end(), rows[p])) return p;
-    return npos;
-}
-
-std::size_t TStoreCursor::VisibleBefore(std::size_t p) const {
-    const auto& rows = FStore->GetRows();
-    if (p > rows.size()) p = rows.size();
-    while (p > 0) {
-        --p;
-        if (!std::binary_search(FHidden.begin(), FHidden.end(), rows[p])) return p;
-    }
-    return npos;
-}
-
-std::size_t TStoreCursor::StorePosition() const {
-    const std::size_t p = FStore->PositionOf(FRow);
-    if (p != npos) return p;
-    // The row went away: the rows after it moved up into its place. Rows
-    // before it may have gone too; rows never move down, so the place is at
-    // most where the row was.
-    const auto& rows = FStore->GetRows();
-    const auto it = std::lower_bound(rows.begin(), rows.end(), FRow);
-    return static_cast<std::size_t>(it - rows.begin());
-}
+bool TStoreCursor::OnDeletedRow() const { return FPlace == plRow && !FView.Contains(FRow); }
 
 void TStoreCursor::MoveFirst() {
-    const std::size_t p = VisibleFrom(0);
-    if (p == npos) {
+    if (FView.GetCount() == 0) {
         FPlace = plEOF;
         return;
     }
-    GoTo(FStore->GetRows()[p]);
+    GoTo(FView.RowAt(0));
 }
 
 void TStoreCursor::MoveLast() {
-    const std::size_t p = VisibleBefore(FStore->GetRowCount());
-    if (p == npos) {
+    if (FView.GetCount() == 0) {
         FPlace = plBOF;
         return;
     }
-    GoTo(FStore->GetRows()[p]);
+    GoTo(FView.RowAt(FView.GetCount() - 1));
 }
 
 void TStoreCursor::MoveNext() {
-    std::size_t from;
+    std::size_t next;
     switch (FPlace) {
         case plEOF: return;
-        case plBOF: from = 0; break;
-        default:
-            from = StorePosition();
-            if (FStore->PositionOf(FRow) != npos) ++from;  // past a row that is still there
+        case plBOF: next = 0; break;
+        default: {
+            const std::size_t i = FView.IndexOf(FRow);
+            next = i != npos ? i + 1 : FGoneIndex;  // the row after a row that went away took its place
             break;
+        }
     }
-    const std::size_t p = VisibleFrom(from);
-    if (p == npos) {
+    if (next >= FView.GetCount()) {
         FPlace = plEOF;
         return;
     }
-    GoTo(FStore->GetRows()[p]);
+    GoTo(FView.RowAt(next));
 }
 
 void TStoreCursor::MovePrevious() {
-    std::size_t before;
+    std::size_t place;
     switch (FPlace) {
         case plBOF: return;
-        case plEOF: before = FStore->GetRowCount(); break;
-        default: before = StorePosition(); break;
+        case plEOF: place = FView.GetCount(); break;
+        default: {
+            const std::size_t i = FView.IndexOf(FRow);
+            place = i != npos ? i : std::min(FGoneIndex, FView.GetCount());
+            break;
+        }
     }
-    const std::size_t p = VisibleBefore(before);
-    if (p == npos) {
+    if (place == 0) {
         FPlace = plBOF;
         return;
     }
-    GoTo(FStore->GetRows()[p]);
+    GoTo(FView.RowAt(place - 1));
 }
 
 void TStoreCursor::GoTo(TRowId row) {
@@ -111,31 +85,14 @@ void TStoreCursor::GoTo(TRowId row) {
     FRow = row;
 }
 
-Int64 TStoreCursor::HiddenBefore(std::size_t storePos) const {
-    Int64 n = 0;
-    for (TRowId h : FHidden) {
-        const std::size_t p = FStore->PositionOf(h);
-        if (p != npos && p < storePos) ++n;
-    }
-    return n;
-}
-
 Int64 TStoreCursor::IndexOf(TRowId row) const {
-    if (!IsVisible(row)) return -1;
-    const std::size_t p = FStore->PositionOf(row);
-    return static_cast<Int64>(p) - HiddenBefore(p);
+    const std::size_t i = FView.IndexOf(row);
+    return i == npos ? -1 : static_cast<Int64>(i);
 }
 
 TRowId TStoreCursor::RowAt(Int64 index) const {
-    if (index < 0 || index >= GetCount()) return NoRow;
-    // Hidden rows are few (pending deletes): step over those before the target.
-    std::size_t p = static_cast<std::size_t>(index);
-    std::vector<std::size_t> hidden;
-    for (TRowId h : FHidden) hidden.push_back(FStore->PositionOf(h));
-    std::sort(hidden.begin(), hidden.end());
-    for (std::size_t h : hidden)
-        if (h <= p) ++p;
-    return FStore->GetRows()[p];
+    if (index < 0) return NoRow;
+    return FView.RowAt(static_cast<std::size_t>(index));
 }
 
 Int64 TStoreCursor::GetIndex() const {
@@ -143,20 +100,71 @@ Int64 TStoreCursor::GetIndex() const {
         case plBOF: return -1;
         case plEOF: return GetCount();
         default: {
-            const std::size_t p = StorePosition();
-            return static_cast<Int64>(p) - HiddenBefore(p);
+            const std::size_t i = FView.IndexOf(FRow);
+            return static_cast<Int64>(i != npos ? i : std::min(FGoneIndex, FView.GetCount()));
         }
     }
 }
 
+void TStoreCursor::Leave(TRowId row) {
+    const std::size_t i = FView.IndexOf(row);
+    if (i == npos) return;
+    if (FPlace == plRow) {
+        if (FRow == row)
+            FGoneIndex = i;
+        else if (!FView.Contains(FRow) && i < FGoneIndex)
+            --FGoneIndex;
+    }
+    FView.RowRemoved(row);
+}
+
+void TStoreCursor::Rebuild(const std::function<void()>& change) {
+    const Int64 before = GetIndex();
+    change();
+    if (FPlace == plRow && !FView.Contains(FRow))
+        FGoneIndex = static_cast<std::size_t>(std::clamp<Int64>(before, 0, GetCount()));
+}
+
+void TStoreCursor::SetFilter(TFilter filter) {
+    Rebuild([&] { FView.SetFilter(std::move(filter)); });
+}
+
+void TStoreCursor::SetSort(TSortOrder sort) {
+    Rebuild([&] { FView.SetSort(std::move(sort)); });
+}
+
+void TStoreCursor::Refresh() {
+    Rebuild([&] { FView.Refresh(); });
+}
+
 void TStoreCursor::RowHidden(TRowId row) {
-    const auto it = std::lower_bound(FHidden.begin(), FHidden.end(), row);
-    if (it == FHidden.end() || *it != row) FHidden.insert(it, row);
+    for (TStoreCursor* c : FRows->Cursors)
+        if (!c->FView.GetFilter().ShowsDeleted()) c->Leave(row);
 }
 
 void TStoreCursor::RowShown(TRowId row) {
-    const auto it = std::lower_bound(FHidden.begin(), FHidden.end(), row);
-    if (it != FHidden.end() && *it == row) FHidden.erase(it);
+    if (!FRows->Store.IsLive(row)) return;
+    // The row goes back to its place in each view (the view is built again).
+    for (TStoreCursor* c : FRows->Cursors)
+        if (!c->FView.Contains(row)) c->Refresh();
+}
+
+void TStoreCursor::RowAdded(TRowId row) {
+    for (TStoreCursor* c : FRows->Cursors) c->FView.RowAdded(row);
+}
+
+void TStoreCursor::RowGone(TRowId row) {
+    for (TStoreCursor* c : FRows->Cursors) c->Leave(row);
+}
+
+void TStoreCursor::DropGone() {
+    const TRowStore& store = FRows->Store;
+    for (TStoreCursor* c : FRows->Cursors) {
+        std::vector<TRowId> gone;
+        for (TRowId r : c->FView.GetRows())
+            if (!store.IsLive(r)) gone.push_back(r);
+        for (TRowId r : gone) c->Leave(r);
+    }
 }
 
 // ---- TStreamCursor -----------------------------------------------------------------------

@@ -1,43 +1,66 @@
 // The two cursor kinds a recordset moves with.
 //
 // TStoreCursor: a position over the rows of a TRowStore (the static client
-// cursor, the static and keyset server cursors, fabricated recordsets). The
-// store may be shared by clones, each with its own cursor. Rows are visited in
-// the store's arrival order; rows with a pending delete (batch updates) are
-// skipped and not counted. The position is kept by row id, so inserts and
-// deletes elsewhere never move it; when the current row goes away the cursor
-// stands "on a deleted row" at its old place until it moves.
+// cursor, the static and keyset server cursors, fabricated recordsets),
+// visited through a TCursorView: the rows the cursor's filter keeps, in the
+// order of its sort (arrival order without one). The store may be shared by
+// clones; each clone has its own cursor, filter and sort. Rows with a
+// pending delete (batch updates) are hidden unless the filter shows them.
+// The position is kept by row id, so inserts, deletes, filters and sorts
+// never lose it; when the current row leaves the view the cursor stands "on
+// a deleted row" at its old place until it moves.
 //
 // TStreamCursor: forward-only reading of a statement's result, one row at a
 // time; moving back to the first row runs the statement again.
 #pragma once
 
+#include <functional>
 #include <memory>
 
+#include "Platform/data-engine/cursor/CursorView.h"
 #include "Platform/data-engine/cursor/ForwardReader.h"
 #include "Platform/data-engine/cursor/RowStore.h"
 
 namespace DataEngine::Ado {
 
-// A row store and the rows of it that carry a pending delete (hidden from
-// the cursors), shared by a recordset and its clones.
+class TStoreCursor;
+
+// A row store, the client indexes over it (field property Optimize and
+// named indexes) and the cursors that show it, shared by a recordset and
+// its clones. Rows that arrive or leave are announced here, so every
+// cursor's view follows.
 struct TRowSet {
-    explicit TRowSet(std::vector<TColumnInfo> columns) : Store(std::move(columns)) {}
-    TRowStore Store;
-    std::vector<TRowId> Hidden;  // sorted
+    explicit TRowSet(std::vector<TColumnInfo> columns) : TRowSet(std::make_unique<TRowStore>(std::move(columns))) {}
+    // Over a store built elsewhere (a saved recordset loaded from a file).
+    explicit TRowSet(std::unique_ptr<TRowStore> store) : Owned(std::move(store)), Store(*Owned), Indexes(Store) {}
+    TRowSet(const TRowSet&) = delete;
+    TRowSet& operator=(const TRowSet&) = delete;
+
+    std::unique_ptr<TRowStore> Owned;
+    TRowStore& Store;
+    TIndexes Indexes;
+    std::vector<TStoreCursor*> Cursors;
+    // Rows of the last Delete, Resync, UpdateBatch or CancelBatch (adFilterAffectedRecords).
+    std::vector<TRowId> Affected;
 };
 
 class TStoreCursor {
 public:
     explicit TStoreCursor(std::shared_ptr<TRowSet> rows);
+    ~TStoreCursor();
+    TStoreCursor(const TStoreCursor&) = delete;
+    TStoreCursor& operator=(const TStoreCursor&) = delete;
 
     TRowStore& Store() const noexcept { return FRows->Store; }
+    TIndexes& Indexes() const noexcept { return FRows->Indexes; }
+    TRowSet& Rows() const noexcept { return *FRows; }
     const std::shared_ptr<TRowSet>& SharedRows() const noexcept { return FRows; }
+    const TCursorView& View() const noexcept { return FView; }
 
-    // Visible rows (live rows without a pending delete).
-    Int64 GetCount() const;
-    bool GetBOF() const noexcept { return FPlace == plBOF || (FPlace != plRow && GetCount() == 0); }
-    bool GetEOF() const noexcept { return FPlace == plEOF || (FPlace != plRow && GetCount() == 0); }
+    // Visible rows.
+    Int64 GetCount() const { return static_cast<Int64>(FView.GetCount()); }
+    bool GetBOF() const noexcept { return FPlace == plBOF || (FPlace != plRow && FView.GetCount() == 0); }
+    bool GetEOF() const noexcept { return FPlace == plEOF || (FPlace != plRow && FView.GetCount() == 0); }
     // On a visible row (not BOF, EOF, or a row that went away).
     bool HasRow() const;
     // The current row; NoRow when there is none.
@@ -66,25 +89,33 @@ public:
     Int64 GetIndex() const;
     bool IsVisible(TRowId row) const;
 
-    // Rows with a pending delete stay in the store but are skipped. Call after
-    // marking or unmarking one (clones see it too).
+    // The filter and the sort of this cursor (built and checked by the caller).
+    void SetFilter(TFilter filter);
+    void SetSort(TSortOrder sort);
+    // Takes in every change of the store (a new filter pass, the sort again).
+    void Refresh();
+
+    // Announcements to every cursor over the rows (clones included):
+    // a row took a pending delete, lost it, was added, or left the store.
     void RowHidden(TRowId row);
     void RowShown(TRowId row);
+    void RowAdded(TRowId row);
+    // A row that left the store leaves every view.
+    void RowGone(TRowId row);
+    // Rows no longer in the store leave every view.
+    void DropGone();
 
 private:
     enum TPlace { plBOF, plRow, plEOF };
-    // Store position (in GetRows()) of the first visible row at or after p,
-    // or before/at p going back; npos when none.
-    std::size_t VisibleFrom(std::size_t p) const;
-    std::size_t VisibleBefore(std::size_t p) const;  // strictly before p
-    std::size_t StorePosition() const;               // the current row's, or where it was
-    Int64 HiddenBefore(std::size_t storePos) const;  // hidden rows at store positions < storePos
+    void Leave(TRowId row);      // this cursor's view drops the row
+    void Rebuild(const std::function<void()>& change);
 
     std::shared_ptr<TRowSet> FRows;
-    TRowStore* FStore;  // &FRows->Store
-    std::vector<TRowId>& FHidden;
+    TCursorView FView;
     TPlace FPlace = plBOF;
     TRowId FRow = NoRow;
+    // When the current row left the view: the index the next row has.
+    std::size_t FGoneIndex = 0;
 };
 
 class TStreamCursor {

@@ -13,7 +13,8 @@ namespace DataEngine::Ado {
 TFieldObject::TFieldObject(Rtl::IUnknown* controller, TRecordsetObject* owner, std::size_t index)
     : TDispatchImpl(controller), FOwner(owner), FIndex(index) {
     FProperties = std::make_unique<TPropertiesCollection>(controller, owner,
-                                                          [this] { return FOwner->FieldProperties(FIndex); });
+                                                          [this] { return FOwner->FieldProperties(FIndex); },
+        [this](const String& name, const Variant& value) { FOwner->SetFieldProperty(FIndex, name, value); });
 }
 
 TFieldObject::~TFieldObject() = default;

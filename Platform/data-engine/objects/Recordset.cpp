@@ -3,6 +3,8 @@
 
 #include "Platform/data-engine/objects/Command.h"
 
+#include <filesystem>
+
 namespace DataEngine::Ado {
 
 namespace {
@@ -34,6 +36,36 @@ const char* LockTypeName(int t) {
 }
 
 Variant Deref(const Variant& v) { return v.IsByRef() ? v.Deref() : v; }
+
+// "Provider=MSPersist" (the persistence provider) in a connection string.
+bool IsPersistProvider(const Variant& connection) {
+    if (!Rtl::VarIsStr(connection)) return false;
+    const String text = connection.ToString();
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(';', start);
+        if (end == String::npos) end = text.size();
+        const String part = text.substr(start, end - start);
+        const std::size_t eq = part.find('=');
+        if (eq != String::npos && Rtl::SameText(Rtl::Trim(part.substr(0, eq)), "Provider")) {
+            const String value = Rtl::Trim(part.substr(eq + 1));
+            return Rtl::SameText(value, "MSPersist") || Rtl::SameText(value.substr(0, 10), "MSPersist.");
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+bool IsFileOpen(int options, const Variant& connection) {
+    if (options != adCmdUnspecified && (options & CommandTypeMask) == adCmdFile) return true;
+    return IsPersistProvider(connection);
+}
+
+bool IsRegularFile(const String& path) {
+    if (Rtl::Trim(path).empty()) return false;
+    std::error_code ec;
+    return std::filesystem::is_regular_file(std::filesystem::path(path), ec);
+}
 
 }  // namespace
 
@@ -267,6 +299,13 @@ void TRecordsetObject::ResetOpenState() noexcept {
     FChunkColumn = -1;
     FKeyset = false;
     FSchemaRowset = false;
+    FFromFile = false;
+    FFilterValue = Variant();
+    FLastCriteria = TFilter();
+    FSortText.clear();
+    FIndexName.clear();
+    FProviderIndexesLoaded = false;
+    FSavedFile.clear();
     if (FConnection && FState == adStateOpen) FConnection->Detach(this);
     FState = adStateClosed;
 }
@@ -397,6 +436,14 @@ void TRecordsetObject::Open(const Variant& Source, const Variant& ActiveConnecti
             text = FSource;
         }
 
+        // A saved recordset: a file name with adCmdFile, or with the persistence provider as the connection.
+        if (!command && (IsFileOpen(Options, connectionArg) ||
+                         (IsMissing(connectionArg) && !FConnection && IsRegularFile(text)))) {
+            if (Rtl::Trim(text).empty()) AdoFail(adErrInvalidArgument, "Recordset.Open: there is no file name to open");
+            OpenFromFile(text, LockType);
+            return;
+        }
+
         // Where to run it.
         if (command) {
             if (!IsMissing(connectionArg))
@@ -500,6 +547,9 @@ void TRecordsetObject::Requery(int Options) {
         CheckOpen("Recordset.Requery");
         if (FFabricated || FSchemaRowset)
             AdoFail(adErrFeatureNotAvailable, "Recordset.Requery: the recordset has no command to run again");
+        if (FFromFile)
+            AdoFail(adErrFeatureNotAvailable, "Recordset.Requery: the recordset was opened from a file and has no "
+                                              "command to run again");
         FinishEdit();
         const bool cancelled = FireWillChangeRecordset(adRsnRequery).Cancelled;
         Surround(
@@ -521,7 +571,10 @@ void TRecordsetObject::Requery(int Options) {
                     run = FConnection->RunCommand(std::move(request));
                 }
                 auto command = FCommand;
+                const Variant filter = FFilterValue;
+                const String sort = FSortText;
                 Build(FConnection, run, FOpenLocation, run.CursorType, run.LockType);
+                RestoreView(filter, sort);
                 FCommand = command;
                 FConnection->FireExecuteComplete(run.RecordsAffected, nullptr, FCommand.Get(), this);
                 if (FState != adStateOpen) AdoFail(adErrProviderFailed, "running the command again gave no rows");
@@ -574,51 +627,6 @@ ComPtr<_Recordset> TRecordsetObject::NextRecordset(Variant* RecordsAffected) {
 }
 
 // ---- Members of later parts of the engine ------------------------------------------------------------
-
-Variant TRecordsetObject::GetFilter() { return Variant(static_cast<int>(adFilterNone)); }
-
-void TRecordsetObject::SetFilter(const Variant& Criteria) {
-    Guard([&] {
-        const Variant v = Deref(Criteria);
-        // Removing a filter that is not there is allowed; any other filter is not built yet.
-        if (IsMissing(v) || (Rtl::VarIsNumeric(v) && v.ToInteger() == adFilterNone) ||
-            (Rtl::VarIsStr(v) && (Rtl::Trim(v.ToString()).empty() || v.ToString() == "0")))
-            return;
-        NotImplementedYet("Recordset.Filter");
-    });
-}
-
-WideString TRecordsetObject::GetSort() { return {}; }
-
-void TRecordsetObject::SetSort(const WideString& Criteria) {
-    Guard([&] {
-        if (!Rtl::Trim(Narrow(Criteria)).empty()) NotImplementedYet("Recordset.Sort");
-    });
-}
-
-WideString TRecordsetObject::GetIndex() { return {}; }
-
-void TRecordsetObject::SetIndex(const WideString& Value) {
-    Guard([&] {
-        if (!Rtl::Trim(Narrow(Value)).empty()) NotImplementedYet("Recordset.Index");
-    });
-}
-
-void TRecordsetObject::Seek(const Variant&, SeekEnum) {
-    Guard([&] { NotImplementedYet("Recordset.Seek"); });
-}
-
-void TRecordsetObject::Find(const WideString&, int, SearchDirectionEnum, const Variant&) {
-    Guard([&] { NotImplementedYet("Recordset.Find"); });
-}
-
-void TRecordsetObject::Save(const Variant&, PersistFormatEnum) {
-    Guard([&] { NotImplementedYet("Recordset.Save"); });
-}
-
-void TRecordsetObject::_xSave(const WideString&, PersistFormatEnum) {
-    Guard([&] { NotImplementedYet("Recordset.Save"); });
-}
 
 ComPtr<Rtl::IUnknown> TRecordsetObject::GetDataSource() {
     return Guard([&]() -> ComPtr<Rtl::IUnknown> { NotImplementedYet("Recordset.DataSource"); });

@@ -233,6 +233,7 @@ public:
     void FieldAppendChunk(std::size_t column, const Variant& data);
     int FieldStatus(std::size_t column);
     std::vector<TPropertyInfo> FieldProperties(std::size_t column);
+    void SetFieldProperty(std::size_t column, const String& name, const Variant& value);
     // Fabricated field definitions (a closed recordset).
     void AppendFieldDef(const String& name, DataTypeEnum type, int definedSize, int attributes);
     void DeleteFieldDef(const Variant& index);
@@ -271,11 +272,22 @@ private:
     TRowId CurrentRow() const;
     bool HasCurrentRow() const;
 
+    // Cursor services and persistence (RecordsetCursor.cpp).
+    void OpenFromFile(const String& path, LockTypeEnum lockType);
+    TFilter BuildFilter(const Variant& criteria) const;
+    // The index Recordset.Index names (client, Optimize or provider index); null when none is set.
+    const TIndex* CurrentIndex() const;
+    void LoadProviderIndexes();
+    std::unique_ptr<TRowStore> RowsToSave() const;
+    // After a requery: the criteria filter and sort of before, when they still fit.
+    void RestoreView(const Variant& filter, const String& sort) noexcept;
+
     // Editing (RecordsetEdit.cpp).
     void CheckUpdatable(std::string_view operation) const;
     void BeginEdit(std::size_t column);
     void FinishEdit();
     void WriteRow(TRowId row, bool isNew);
+    void DeleteRow(TRowId row);
     void ApplyValues(const Variant& fieldList, const Variant& values);
     int UpdateCriteria() const noexcept { return FUpdateCriteria; }
     bool IsBatch() const noexcept { return FLockType == adLockBatchOptimistic; }
@@ -328,6 +340,15 @@ private:
     bool FKeyset = false;
     bool FFabricated = false;
     bool FSchemaRowset = false;
+    bool FFromFile = false;  // opened from a saved file: disconnected until given a connection
+
+    // Cursor services.
+    Variant FFilterValue;   // as set: criteria text, filter group or array of bookmarks
+    TFilter FLastCriteria;  // the last criteria filter, for adFilterPredicate
+    String FSortText;
+    String FIndexName;
+    bool FProviderIndexesLoaded = false;
+    String FSavedFile;  // the file of the last Save (or the file opened), which Save without a destination writes
 
     // Editing.
     EditModeEnum FEditMode = adEditNone;

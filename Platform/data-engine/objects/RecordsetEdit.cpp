@@ -128,7 +128,7 @@ int TRecordsetObject::FieldStatus(std::size_t column) {
 std::vector<TPropertyInfo> TRecordsetObject::FieldProperties(std::size_t column) {
     const TColumnInfo& c = ColumnAt(column);
     auto text = [](const String& s) { return s.empty() ? Variant::Null() : Variant(s); };
-    return {
+    std::vector<TPropertyInfo> list = {
         {"BASECATALOGNAME", text(c.BaseCatalogName), adPropRead},
         {"BASESCHEMANAME", text(c.BaseSchemaName), adPropRead},
         {"BASETABLENAME", text(c.BaseTableName), adPropRead},
@@ -140,6 +140,10 @@ std::vector<TPropertyInfo> TRecordsetObject::FieldProperties(std::size_t column)
                                     : c.DefinedSize),
          adPropRead},
     };
+    // A cursor that holds its rows indexes a field on request (Find, Filter).
+    if (FState == adStateOpen && FStore)
+        list.push_back({"Optimize", Variant(FStore->Indexes().GetOptimize(column)), adPropRead | adPropWrite});
+    return list;
 }
 
 // ---- Changing values -------------------------------------------------------------------------------
@@ -321,6 +325,7 @@ void TRecordsetObject::AddNew(const Variant& FieldList, const Variant& Values) {
             if (recordCancelled) RaiseCancelled("WillChangeRecord");
             const TRowId before = FStore->GetCurrent();
             const TRowId row = FStore->Store().AddNew();
+            FStore->RowAdded(row);
             FStore->GoTo(row);
             FEditMode = adEditAdd;
             FEditRow = row;
@@ -354,6 +359,7 @@ void TRecordsetObject::CancelUpdate() {
                 TRowStore& store = FStore->Store();
                 if (FEditMode == adEditAdd) {
                     store.RejectChanges(FEditRow);  // the new row goes
+                    FStore->RowGone(FEditRow);
                     if (FBeforeAddNew != NoRow && FStore->IsVisible(FBeforeAddNew))
                         FStore->GoTo(FBeforeAddNew);
                     else if (FStore->GetCount() == 0)
@@ -374,53 +380,87 @@ void TRecordsetObject::CancelUpdate() {
     });
 }
 
+void TRecordsetObject::DeleteRow(TRowId row) {
+    TRowStore& store = FStore->Store();
+    if (FEditRow == row && FEditMode != adEditNone) {
+        // The edit in progress is dropped with the row.
+        const bool wasAdd = FEditMode == adEditAdd;
+        if (wasAdd || !FEditRowWasPending)
+            store.RejectChanges(row);
+        else
+            for (std::size_t c = 0; c < store.GetColumnCount(); ++c) store.SetCell(row, c, FEditSnapshot[c]);
+        FEditMode = adEditNone;
+        FEditRow = NoRow;
+        if (wasAdd) {
+            FStore->RowGone(row);
+            return;
+        }
+    }
+    store.Delete(row);
+    if (!store.IsLive(row)) {  // a new row that never reached the database
+        FStore->RowGone(row);
+        return;
+    }
+    if (IsBatch()) {
+        FStore->RowHidden(row);
+        return;
+    }
+    try {
+        if (FFabricated) {
+            store.AcceptChanges(row);
+        } else {
+            if (!FWriter || !FConnection)
+                AdoFail(adErrInvalidConnection, "the recordset has no connection to delete the row through");
+            FConnection->CheckUsable("Recordset.Delete");
+            FWriter->Delete(store, row, FUpdateCriteria);
+        }
+    } catch (...) {
+        // The row stays, with the flags the failed write gave it.
+        const int flags = store.GetStatus(row) & ~StateBits;
+        store.RejectChanges(row);
+        if (flags) store.SetStatusFlags(row, flags);
+        throw;
+    }
+    FStore->RowGone(row);
+}
+
 void TRecordsetObject::Delete(AffectEnum AffectRecords) {
     Guard([&] {
         CheckUpdatable("Recordset.Delete");
-        if (AffectRecords != adAffectCurrent)
-            NotImplementedYet("Recordset.Delete of a group of records (it needs Filter)");
-        CheckCurrentRow("Recordset.Delete");
-        const TRowId row = FStore->GetCurrent();
-        const bool cancelled = FireWillChangeRecord(adRsnDelete, 1).Cancelled;
+        std::vector<TRowId> rows;
+        switch (AffectRecords) {
+            case adAffectCurrent:
+                CheckCurrentRow("Recordset.Delete");
+                rows.push_back(FStore->GetCurrent());
+                break;
+            case adAffectGroup:
+                // The rows the filter in force shows.
+                if (FStore->View().GetFilter().IsNone())
+                    AdoFail(adErrInvalidArgument, "Recordset.Delete with adAffectGroup deletes the rows of the Filter "
+                                                  "in force, and no Filter is set");
+                rows = FStore->View().GetRows();
+                break;
+            case adAffectAll:
+            case adAffectAllChapters:
+                for (TRowId r : FStore->Store().GetRows())
+                    if (!(FStore->Store().GetStatus(r) & adRecDeleted)) rows.push_back(r);
+                break;
+            default:
+                AdoFail(adErrInvalidArgument, "Recordset.Delete: AffectRecords " + std::to_string(AffectRecords) +
+                                                  " is not adAffectCurrent, adAffectGroup or adAffectAll");
+        }
+        // Rows a filter shows with their pending delete are deleted already.
+        std::erase_if(rows, [&](TRowId r) { return (FStore->Store().GetStatus(r) & adRecDeleted) != 0; });
+        if (rows.empty()) return;
+        const int count = static_cast<int>(rows.size());
+        const bool cancelled = FireWillChangeRecord(adRsnDelete, count).Cancelled;
         Surround(
             cancelled, "WillChangeRecord",
             [&] {
-                TRowStore& store = FStore->Store();
-                if (FEditRow == row && FEditMode != adEditNone) {
-                    // The edit in progress is dropped with the row.
-                    const bool wasAdd = FEditMode == adEditAdd;
-                    if (wasAdd || !FEditRowWasPending)
-                        store.RejectChanges(row);
-                    else
-                        for (std::size_t c = 0; c < store.GetColumnCount(); ++c) store.SetCell(row, c, FEditSnapshot[c]);
-                    FEditMode = adEditNone;
-                    FEditRow = NoRow;
-                    if (wasAdd) return;
-                }
-                store.Delete(row);
-                if (!store.IsLive(row)) return;  // a new row that never reached the database
-                if (IsBatch()) {
-                    FStore->RowHidden(row);
-                    return;
-                }
-                try {
-                    if (FFabricated) {
-                        store.AcceptChanges(row);
-                    } else {
-                        if (!FWriter || !FConnection)
-                            AdoFail(adErrInvalidConnection, "the recordset has no connection to delete the row through");
-                        FConnection->CheckUsable("Recordset.Delete");
-                        FWriter->Delete(store, row, FUpdateCriteria);
-                    }
-                } catch (...) {
-                    // The row stays, with the flags the failed write gave it.
-                    const int flags = store.GetStatus(row) & ~StateBits;
-                    store.RejectChanges(row);
-                    if (flags) store.SetStatusFlags(row, flags);
-                    throw;
-                }
+                FStore->Rows().Affected = rows;
+                for (TRowId row : rows) DeleteRow(row);
             },
-            [&](Error* e) { FireRecordChangeComplete(adRsnDelete, 1, e); });
+            [&](Error* e) { FireRecordChangeComplete(adRsnDelete, count, e); });
     });
 }
 
@@ -451,6 +491,7 @@ void TRecordsetObject::UpdateBatch(AffectEnum AffectRecords) {
                     FWriter->BeginBatch();
                 }
                 std::vector<TFailure> failures;
+                FStore->Rows().Affected = rows;
                 try {
                     for (TRowId row : rows) {
                         const int status = store.GetStatus(row);
@@ -464,7 +505,7 @@ void TRecordsetObject::UpdateBatch(AffectEnum AffectRecords) {
                             } else {
                                 FWriter->Update(store, row, FUpdateCriteria);
                             }
-                            if ((status & adRecDeleted) && !store.IsLive(row)) FStore->RowShown(row);
+                            if (!store.IsLive(row)) FStore->RowGone(row);
                         } catch (...) {
                             // The row keeps its change and the flags the failed write gave it.
                             failures.push_back(DescribeCurrentException(GetSourceName()));
@@ -512,11 +553,15 @@ void TRecordsetObject::CancelBatch(AffectEnum AffectRecords) {
         Surround(
             cancelled, "WillChangeRecord",
             [&] {
+                FStore->Rows().Affected = rows;
                 for (TRowId row : rows) {
                     if (!store.IsLive(row)) continue;
                     const bool deleted = (store.GetStatus(row) & adRecDeleted) != 0;
                     store.RejectChanges(row);
-                    if (deleted) FStore->RowShown(row);
+                    if (!store.IsLive(row))
+                        FStore->RowGone(row);  // a new row
+                    else if (deleted)
+                        FStore->RowShown(row);
                 }
                 Landed();
             },

@@ -330,8 +330,10 @@ bool TRecordsetObject::Supports(CursorOptionEnum CursorOptions) {
     return Guard([&] {
         CheckOpen("Recordset.Supports");
         int mask = adNotify;
+        if (FStream) mask |= adFind;
         if (FStore) {
-            mask |= adHoldRecords | adMovePrevious | adBookmark | adApproxPosition;
+            // Filter, Find, Seek over the client's own indexes (Optimize) and the provider's.
+            mask |= adHoldRecords | adMovePrevious | adBookmark | adApproxPosition | adFind | adIndex | adSeek;
             if (FWriter && !FFabricated && !FSchemaRowset) mask |= adResync;
             const bool writable = FLockType != adLockReadOnly && (FFabricated || (FWriter && FWriter->CanWrite()));
             if (writable) {
@@ -519,6 +521,7 @@ void TRecordsetObject::Resync(AffectEnum AffectRecords, ResyncEnum ResyncValues)
                 else
                     for (Int64 i = 0; i < FStore->GetCount(); ++i) rows.push_back(FStore->RowAt(i));
                 int missing = 0;
+                FStore->Rows().Affected = rows;
                 for (TRowId row : rows) {
                     if (store.GetStatus(row) & adRecNew) continue;  // not in the database yet
                     TRowBuffer values;
