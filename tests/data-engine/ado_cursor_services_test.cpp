@@ -306,6 +306,13 @@ TEST_F(CursorServicesTest, SortOrdersByTypeStablyWithoutFetchingAgain) {
     EXPECT_NE(message.find("weight"), std::string::npos) << message;
     EXPECT_EQ(N(rs->GetSort()), "qty DESC");
     EXPECT_EQ(AllNames(rs), (TNames{"plum", "apple", "pear", "lime"}));
+    // Requery fetches again (fig's new quantity) and keeps the sort and the criteria.
+    rs->UpdateBatch(adAffectAll);
+    Exec(FConn, "UPDATE items SET price = 2 WHERE name = 'fig'");
+    rs->Requery(adOptionUnspecified);
+    EXPECT_EQ(N(rs->GetSort()), "qty DESC");
+    EXPECT_EQ(N(rs->GetFilter().ToWideString()), "price < 3");
+    EXPECT_EQ(AllNames(rs), (TNames{"fig", "plum", "apple", "pear", "lime"}));
 }
 
 TEST_F(CursorServicesTest, SortNeedsAClientCursor) {
