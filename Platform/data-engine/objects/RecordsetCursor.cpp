@@ -180,9 +180,6 @@ void TRecordsetObject::Find(const WideString& Criteria, int SkipRecords, SearchD
         const TComparison criteria = TCriteria::ParseComparison(FStore->Store(), text);
         Int64 from;
         if (fromCurrent) {
-            if (FStore->GetCount() > 0 && !FStore->GetBOF() && !FStore->GetEOF() && !FStore->HasRow() &&
-                !FStore->OnDeletedRow())
-                AdoFail(adErrNoCurrentRecord, "Recordset.Find");
             from = FStore->GetIndex();
             // A row that went away stands just before the row that took its place.
             if (FStore->OnDeletedRow() && SearchDirection == adSearchBackward) --from;
