@@ -58,7 +58,7 @@ const TRowsetCase Cases[] = {
     {"KeyColumnUsage", adSchemaKeyColumnUsage, {Any, Any, Any, Any, Here, Variant("customers")},
      {"CONSTRAINT_NAME", "COLUMN_NAME", "ORDINAL_POSITION"}, "customers_pkey,id,1;sqlite_autoindex_customers_1,name,1",
      "customers_name_key,name,1;customers_pkey,id,1"},
-    {"ReferentialConstraints", adSchemaReferentialConstraints, {}, {"UNIQUE_CONSTRAINT_NAME", "MATCH_OPTION", "DELETE_RULE"},
+    {"ReferentialConstraints", adSchemaReferentialConstraints, {Any, Here}, {"UNIQUE_CONSTRAINT_NAME", "MATCH_OPTION", "DELETE_RULE"},
      "customers_pkey,NONE,CASCADE", nullptr},
     {"ConstraintColumnUsage", adSchemaConstraintColumnUsage, {Any, Here, Variant("customers"), Variant("credit")},
      {"CONSTRAINT_NAME"}, "customers_check1", "customers_credit_check"},
