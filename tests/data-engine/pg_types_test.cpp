@@ -186,6 +186,15 @@ TEST_F(PgTypesTest, ValuesOutsideWhatTheEngineHoldsAreRefusedByName) {
     }
 }
 
+TEST_F(PgTypesTest, DatesNeedTheIsoDateStyleTheSessionStartsWith) {
+    Exec(*S, "SET DateStyle = 'German'");
+    const std::string msg = ErrorOf([&] { Row("SELECT DATE '2024-05-01' AS d"); });
+    EXPECT_TRUE(Contains(msg, "DateStyle is \"German, DMY\"")) << msg;
+    Exec(*S, "SET DateStyle = ISO");
+    EXPECT_EQ(FormatIsoDateTime(Row("SELECT DATE '2024-05-01' AS d").second[0].ToDateTime().Value, adDBDate),
+              "2024-05-01");
+}
+
 TEST_F(PgTypesTest, ParametersTakeTheTypeTheServerInfers) {
     Exec(*S, "CREATE TABLE p(name text, n int4, d date)");
     Exec(*S, "INSERT INTO p VALUES('5', 5, '2024-05-01')");

@@ -50,6 +50,20 @@ TParamInfo ParamInfoOf(Oid type, const String& name, int ordinal, ParameterDirec
     return info;
 }
 
+// Dates are read in ISO form, which the session starts with; a statement that
+// changed DateStyle would make them unreadable.
+void CheckDateStyle(TCore& core, const TPgDescription& desc, const String& statement) {
+    bool dates = false;
+    for (auto d : desc.Decoders) dates = dates || d == pdDate || d == pdTimestamp || d == pdTimestampTz;
+    if (!dates) return;
+    const char* style = PQparameterStatus(core.Conn, "DateStyle");
+    if (style && std::string_view(style).substr(0, 3) != "ISO")
+        throw EEngineError("The session's DateStyle is \"" + String(style) +
+                               "\"; dates are read in ISO style, so DateStyle must stay ISO (statement: " +
+                               ClipForMessage(statement, 1000) + ")",
+                           hrFail, 0, "HY000", "PostgreSQL", statement);
+}
+
 }  // namespace
 
 // ---- Results ---------------------------------------------------------------------------------
@@ -129,12 +143,22 @@ void TPgResult::Decode(TRowBuffer& row) {
     if (row.Count() != n) row.Reset(n);
     for (std::size_t c = 0; c < n; ++c) {
         const int col = static_cast<int>(c);
-        if (PQgetisnull(r, i, col)) {
+        const int length = PQgetlength(r, i, col);
+        // Only an empty value can be Null.
+        if (length == 0 && PQgetisnull(r, i, col)) {
             row.SetNull(c);
             continue;
         }
-        DecodePgValue(FDesc.Decoders[c], PQgetvalue(r, i, col), static_cast<std::size_t>(PQgetlength(r, i, col)),
-                      FDesc.Columns[c], FDesc.Kinds[c], row[c], row.Scratch(c));
+        const char* text = PQgetvalue(r, i, col);
+        if (FDesc.Decoders[c] == pdText) {  // the common case, without a call
+            TCell& cell = row[c];
+            cell.Null = false;
+            cell.Data = text;
+            cell.Size = static_cast<std::size_t>(length);
+            continue;
+        }
+        DecodePgValue(FDesc.Decoders[c], text, static_cast<std::size_t>(length), FDesc.Columns[c], FDesc.Kinds[c],
+                      row[c], row.Scratch(c));
     }
 }
 
@@ -357,6 +381,13 @@ TResultStream& TPgStatement::RunPart(TPart& part, const std::vector<TPgParamValu
             }
             FResult.FDesc = part.Desc;
             FResult.FAffected = -1;
+            try {
+                CheckDateStyle(core, FResult.FDesc, part.Text.Original);
+            } catch (...) {
+                FResult.Discard();
+                FResult.Reset();
+                throw;
+            }
             return FResult;
         }
         case PGRES_COMMAND_OK:

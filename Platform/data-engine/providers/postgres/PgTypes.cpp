@@ -1,5 +1,6 @@
 // Server types to ADO types, the server's text format to typed cells, and
 // parameter values to the text the server reads.
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -122,13 +123,6 @@ namespace {
                        hr, 0, hr == hrDataOverflow ? "22003" : "22018", "PostgreSQL");
 }
 
-int HexValue(char c) noexcept {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Days from 1970-01-01 to a civil date, and back (proleptic Gregorian).
 Int64 DaysFromCivil(Int64 y, unsigned m, unsigned d) noexcept {
     y -= m <= 2;
@@ -201,16 +195,31 @@ bool ParseTimestampTz(std::string_view s, double& out) {
                             out);
 }
 
+// Hex digit values; -1 for other characters (so that OR-ing detects them).
+constexpr auto HexDigits = [] {
+    std::array<signed char, 256> t{};
+    t.fill(-1);
+    for (int c = 0; c < 10; ++c) t[static_cast<std::size_t>('0' + c)] = static_cast<signed char>(c);
+    for (int c = 0; c < 6; ++c) {
+        t[static_cast<std::size_t>('a' + c)] = static_cast<signed char>(10 + c);
+        t[static_cast<std::size_t>('A' + c)] = static_cast<signed char>(10 + c);
+    }
+    return t;
+}();
+
 // bytea in the hex format ("\x0a1b") or the older escape format.
 bool DecodeBytea(std::string_view s, String& out) {
     out.clear();
     if (s.size() >= 2 && s[0] == '\\' && s[1] == 'x') {
         if ((s.size() - 2) % 2 != 0) return false;
-        out.resize((s.size() - 2) / 2);
-        for (std::size_t i = 2, k = 0; i < s.size(); i += 2, ++k) {
-            const int hi = HexValue(s[i]), lo = HexValue(s[i + 1]);
-            if (hi < 0 || lo < 0) return false;
-            out[k] = static_cast<char>(hi * 16 + lo);
+        const std::size_t n = (s.size() - 2) / 2;
+        out.resize(n);
+        const auto* src = reinterpret_cast<const unsigned char*>(s.data()) + 2;
+        char* dst = out.data();
+        for (std::size_t k = 0; k < n; ++k) {
+            const int hi = HexDigits[src[2 * k]], lo = HexDigits[src[2 * k + 1]];
+            if ((hi | lo) < 0) return false;
+            dst[k] = static_cast<char>((hi << 4) | lo);
         }
         return true;
     }
