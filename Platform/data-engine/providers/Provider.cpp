@@ -1,5 +1,6 @@
 #include "Platform/data-engine/providers/Provider.h"
 
+#include <cstdlib>
 #include <mutex>
 
 #include "Platform/data-engine/providers/sqlite/SqliteProvider.h"
@@ -87,6 +88,55 @@ std::unique_ptr<TSession> OpenSession(std::string_view connectionString, const S
     auto session = FindProvider(providerName)->CreateSession();
     session->Open(cs, userId.empty() ? cs.Get("User ID") : userId, password.empty() ? cs.Get("Password") : password);
     return session;
+}
+
+int ParseConnectMode(const String& text, const char* provider) {
+    const String t = Rtl::Trim(text);
+    if (t.empty()) return adModeUnknown;
+    if (t.find_first_not_of("0123456789") == String::npos && t.size() < 10) return std::atoi(t.c_str());
+    static const struct {
+        const char* Name;
+        const char* AdoName;
+        int Value;
+    } names[] = {
+        {"Unknown", "adModeUnknown", adModeUnknown},
+        {"Read", "adModeRead", adModeRead},
+        {"Write", "adModeWrite", adModeWrite},
+        {"ReadWrite", "adModeReadWrite", adModeReadWrite},
+        {"Share Deny Read", "adModeShareDenyRead", adModeShareDenyRead},
+        {"Share Deny Write", "adModeShareDenyWrite", adModeShareDenyWrite},
+        {"Share Exclusive", "adModeShareExclusive", adModeShareExclusive},
+        {"Share Deny None", "adModeShareDenyNone", adModeShareDenyNone},
+        {"Recursive", "adModeRecursive", adModeRecursive},
+    };
+    int mode = 0;
+    std::size_t start = 0;
+    while (start <= t.size()) {
+        const auto bar = t.find('|', start);
+        const String part = Rtl::Trim(std::string_view(t).substr(start, bar == String::npos ? String::npos : bar - start));
+        bool found = false;
+        for (const auto& n : names)
+            if (Rtl::SameText(part, n.Name) || Rtl::SameText(part, n.AdoName)) {
+                mode |= n.Value;
+                found = true;
+                break;
+            }
+        if (!found)
+            throw EEngineError("Mode '" + ClipForMessage(text) + "' is not a connection mode (\"" + ClipForMessage(part) +
+                                   "\" is unknown)",
+                               AdoErrorHResult(adErrInvalidArgument), 0, "HY024", provider);
+        if (bar == String::npos) break;
+        start = bar + 1;
+    }
+    return mode;
+}
+
+int ParseWholeNumber(const String& text, const char* what, const char* unit, const char* provider) {
+    const String t = Rtl::Trim(text);
+    if (t.empty() || t.size() > 9 || t.find_first_not_of("0123456789") != String::npos)
+        throw EEngineError(String(what) + " '" + ClipForMessage(text) + "' is not a whole number of " + unit,
+                           AdoErrorHResult(adErrInvalidArgument), 0, "HY024", provider);
+    return std::atoi(t.c_str());
 }
 
 }  // namespace DataEngine

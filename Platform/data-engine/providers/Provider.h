@@ -167,4 +167,11 @@ std::vector<String> GetProviderNames();
 std::unique_ptr<TSession> OpenSession(std::string_view connectionString, const String& userId = {},
                                       const String& password = {});
 
+// Helpers for the connection items every provider reads. Both raise an
+// invalid-argument error naming the item, the text and the provider.
+// The Mode item: a ConnectModeEnum number, or names ("Read", "adModeRead", ...) joined by '|'.
+int ParseConnectMode(const String& text, const char* provider);
+// A whole, non-negative number of `unit` ("seconds", "milliseconds") for the item `what`.
+int ParseWholeNumber(const String& text, const char* what, const char* unit, const char* provider);
+
 }  // namespace DataEngine

@@ -20,54 +20,6 @@ namespace {
     throw EEngineError(text, AdoErrorHResult(adErrInvalidArgument), 0, "HY024", "PostgreSQL");
 }
 
-int ParseSeconds(const String& text, const char* what) {
-    const String t = Rtl::Trim(text);
-    if (t.empty() || t.size() > 9 || t.find_first_not_of("0123456789") != String::npos)
-        BadArgument(String(what) + " '" + ClipForMessage(text) + "' is not a whole number of seconds");
-    return std::atoi(t.c_str());
-}
-
-// A number (ConnectModeEnum) or names joined by '|'.
-int ParseMode(const String& text) {
-    const String t = Rtl::Trim(text);
-    if (t.empty()) return adModeUnknown;
-    if (t.find_first_not_of("0123456789") == String::npos && t.size() < 10) return std::atoi(t.c_str());
-    static const struct {
-        const char* Name;
-        const char* AdoName;
-        int Value;
-    } names[] = {
-        {"Unknown", "adModeUnknown", adModeUnknown},
-        {"Read", "adModeRead", adModeRead},
-        {"Write", "adModeWrite", adModeWrite},
-        {"ReadWrite", "adModeReadWrite", adModeReadWrite},
-        {"Share Deny Read", "adModeShareDenyRead", adModeShareDenyRead},
-        {"Share Deny Write", "adModeShareDenyWrite", adModeShareDenyWrite},
-        {"Share Exclusive", "adModeShareExclusive", adModeShareExclusive},
-        {"Share Deny None", "adModeShareDenyNone", adModeShareDenyNone},
-        {"Recursive", "adModeRecursive", adModeRecursive},
-    };
-    int mode = 0;
-    std::size_t start = 0;
-    while (start <= t.size()) {
-        const auto bar = t.find('|', start);
-        const String part = Rtl::Trim(std::string_view(t).substr(start, bar == String::npos ? String::npos : bar - start));
-        bool found = false;
-        for (const auto& n : names)
-            if (Rtl::SameText(part, n.Name) || Rtl::SameText(part, n.AdoName)) {
-                mode |= n.Value;
-                found = true;
-                break;
-            }
-        if (!found)
-            BadArgument("Mode '" + ClipForMessage(text) + "' is not a connection mode (\"" + ClipForMessage(part) +
-                        "\" is unknown)");
-        if (bar == String::npos) break;
-        start = bar + 1;
-    }
-    return mode;
-}
-
 bool IsPort(std::string_view s) {
     if (s.empty() || s.size() > 5 || s.find_first_not_of("0123456789") != std::string_view::npos) return false;
     const int p = std::atoi(String(s).c_str());
@@ -196,8 +148,8 @@ public:
         if (!userId.empty()) p.Set("user", userId);
         if (!password.empty()) p.Set("password", password);
         int connectTimeout = 15;
-        if (props.Has("Connect Timeout")) connectTimeout = ParseSeconds(props.Get("Connect Timeout"), "Connect Timeout");
-        const int mode = ParseMode(props.Get("Mode"));
+        if (props.Has("Connect Timeout")) connectTimeout = ParseWholeNumber(props.Get("Connect Timeout"), "Connect Timeout", "seconds", "PostgreSQL");
+        const int mode = ParseConnectMode(props.Get("Mode"), "PostgreSQL");
         const bool readOnly = (mode & 3) == adModeRead;
         const int share = mode & (adModeShareDenyRead | adModeShareDenyWrite | adModeShareDenyNone);
         if (share != 0 && share != adModeShareDenyNone)

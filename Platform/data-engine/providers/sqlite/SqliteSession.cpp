@@ -175,56 +175,6 @@ TBaseTable ReadBaseTable(TCore& core, const String& database, const String& tabl
 
 namespace {
 
-int ParseMode(const String& text) {
-    const String t = Rtl::Trim(text);
-    if (t.empty()) return adModeUnknown;
-    if (t.find_first_not_of("0123456789") == String::npos && t.size() < 10) return std::atoi(t.c_str());
-    static const struct {
-        const char* Name;
-        const char* AdoName;
-        int Value;
-    } names[] = {
-        {"Unknown", "adModeUnknown", adModeUnknown},
-        {"Read", "adModeRead", adModeRead},
-        {"Write", "adModeWrite", adModeWrite},
-        {"ReadWrite", "adModeReadWrite", adModeReadWrite},
-        {"Share Deny Read", "adModeShareDenyRead", adModeShareDenyRead},
-        {"Share Deny Write", "adModeShareDenyWrite", adModeShareDenyWrite},
-        {"Share Exclusive", "adModeShareExclusive", adModeShareExclusive},
-        {"Share Deny None", "adModeShareDenyNone", adModeShareDenyNone},
-        {"Recursive", "adModeRecursive", adModeRecursive},
-    };
-    int mode = 0;
-    std::size_t start = 0;
-    while (start <= t.size()) {
-        const auto bar = t.find('|', start);
-        const String part = Rtl::Trim(std::string_view(t).substr(start, bar == String::npos ? String::npos : bar - start));
-        bool found = false;
-        for (const auto& n : names)
-            if (Rtl::SameText(part, n.Name) || Rtl::SameText(part, n.AdoName)) {
-                mode |= n.Value;
-                found = true;
-                break;
-            }
-        if (!found)
-            throw EEngineError("Mode '" + ClipForMessage(text) + "' is not a connection mode (\"" + ClipForMessage(part) +
-                                   "\" is unknown)",
-                               AdoErrorHResult(adErrInvalidArgument), 0, "HY024", "SQLite");
-        if (bar == String::npos) break;
-        start = bar + 1;
-    }
-    return mode;
-}
-
-int ParseNonNegative(const String& text, const char* what) {
-    const String t = Rtl::Trim(text);
-    if (t.empty() || t.size() > 9 || t.find_first_not_of("0123456789") != String::npos)
-        throw EEngineError(String(what) + " '" + ClipForMessage(text) + "' is not a whole number of " +
-                               (std::string_view(what) == "Busy Timeout" ? "milliseconds" : "seconds"),
-                           AdoErrorHResult(adErrInvalidArgument), 0, "HY024", "SQLite");
-    return std::atoi(t.c_str());
-}
-
 bool IsPragmaName(std::string_view s) {
     if (s.empty()) return false;
     bool start = true;
@@ -317,7 +267,7 @@ public:
         if (dataSource.empty())
             throw EEngineError("The connection string names no Data Source (the SQLite database file)",
                                AdoErrorHResult(adErrInvalidConnection), 0, "08001", "SQLite");
-        const int mode = ParseMode(props.Get("Mode"));
+        const int mode = ParseConnectMode(props.Get("Mode"), "SQLite");
         const int access = mode & 3;
         const int share = mode & (adModeShareDenyRead | adModeShareDenyWrite | adModeShareDenyNone);
         if (share == adModeShareDenyRead || share == adModeShareDenyWrite || (share & adModeShareDenyNone && share != adModeShareDenyNone))
@@ -333,10 +283,10 @@ public:
             default: flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE; modeText = "read-write, created when missing"; break;
         }
         int busyMs = 5000;
-        if (props.Has("Busy Timeout")) busyMs = ParseNonNegative(props.Get("Busy Timeout"), "Busy Timeout");
+        if (props.Has("Busy Timeout")) busyMs = ParseWholeNumber(props.Get("Busy Timeout"), "Busy Timeout", "milliseconds", "SQLite");
         else if (props.Has("Connect Timeout"))
             busyMs = static_cast<int>(std::min<Int64>(
-                Int64{ParseNonNegative(props.Get("Connect Timeout"), "Connect Timeout")} * 1000, INT32_MAX));
+                Int64{ParseWholeNumber(props.Get("Connect Timeout"), "Connect Timeout", "seconds", "SQLite")} * 1000, INT32_MAX));
         const TConnectionString pragmas = TConnectionString::Parse(props.Get("Extended Properties"));
         for (const auto& item : pragmas.Items())
             if (!IsPragmaName(item.Key) || item.Value.empty())
