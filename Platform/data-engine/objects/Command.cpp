@@ -295,7 +295,10 @@ TCommandObject::TCommandObject() {
         });
 }
 
-TCommandObject::~TCommandObject() = default;
+TCommandObject::~TCommandObject() {
+    // An asynchronous execution of this command stops with it.
+    if (FExecuting && FConnection) FConnection->AbandonAsync();
+}
 
 ComPtr<Properties> TCommandObject::GetProperties() { return ComPtr<Properties>(FProperties.get()); }
 
@@ -404,7 +407,7 @@ int TCommandObject::GetState() { return FExecuting ? adStateExecuting : adStateC
 
 void TCommandObject::Cancel() {
     Guard([&] {
-        if (FConnection && FConnection->IsOpen() && FExecuting) FConnection->GetSession().Cancel();
+        if (FConnection && FExecuting) FConnection->Cancel();
     });
 }
 
@@ -487,8 +490,8 @@ String TCommandObject::CommandTextToRun(CommandTypeEnum& type) {
     return FCommandText;
 }
 
-void TCommandObject::Bind(TStatement& statement, const Variant& values) {
-    statement.ClearParameters();
+std::vector<TCommandObject::TBinding> TCommandObject::Bindings(const Variant& values) {
+    std::vector<TBinding> out;
     auto& items = FParameters->Items();
     const Variant array = values.IsByRef() ? values.Deref() : values;
     if (array.IsArray()) {
@@ -507,10 +510,10 @@ void TCommandObject::Bind(TStatement& statement, const Variant& values) {
                 type = items[item]->GetType();
                 if (type == adVariant) type = adEmpty;
             }
-            statement.SetParameter(i - low + 1, v, type);
+            out.push_back({i - low + 1, {}, v, type});
             ++item;
         }
-        return;
+        return out;
     }
     if (!IsMissing(array))
         AdoFail(adErrInvalidArgument, "the Parameters argument must be an array of values, not " + DescribeValue(array));
@@ -523,20 +526,36 @@ void TCommandObject::Bind(TStatement& statement, const Variant& values) {
         DataTypeEnum type = p->GetType();
         if (type == adVariant) type = adEmpty;
         if (FNamedParameters && !p->Name().empty())
-            statement.SetParameter(p->Name(), v, type);
+            out.push_back({0, p->Name(), v, type});
         else
-            statement.SetParameter(position, v, type);
+            out.push_back({position, {}, v, type});
+    }
+    return out;
+}
+
+void TCommandObject::Apply(TStatement& statement, const std::vector<TBinding>& bindings) {
+    statement.ClearParameters();
+    for (const auto& b : bindings) {
+        if (b.Position == 0)
+            statement.SetParameter(b.Name, b.Value, b.Type);
+        else
+            statement.SetParameter(b.Position, b.Value, b.Type);
     }
 }
 
+void TCommandObject::Bind(TStatement& statement, const Variant& values) { Apply(statement, Bindings(values)); }
+
+
 TExecResult TCommandObject::Run(int options, const Variant& values, CursorTypeEnum cursorType, LockTypeEnum lockType,
-                                TRecordsetObject* recordset) {
+                                TRecordsetObject* recordset, std::function<void(TExecResult&)> after) {
     if (!FConnection) AdoFail(adErrInvalidConnection, "the command has no ActiveConnection");
     FConnection->CheckUsable("Command.Execute");
     if (Rtl::Trim(FCommandText).empty())
         throw EEngineError("Command text was not set for the command object", hrNoCommandText);
-    if (options != adOptionUnspecified && (options & (adAsyncExecute | adAsyncFetch | adAsyncFetchNonBlocking)))
-        NotImplementedYet("Asynchronous execution (adAsyncExecute, adAsyncFetch)");
+    if (options != adOptionUnspecified && (options & (adAsyncFetch | adAsyncFetchNonBlocking)))
+        NotImplementedYet("Asynchronous fetching (adAsyncFetch, adAsyncFetchNonBlocking)");
+    if (options != adOptionUnspecified && (options & adAsyncExecute) && !after)
+        NotImplementedYet("Asynchronous execution (adAsyncExecute) of a recordset's command");
     CheckNotExecuting();
     CommandTypeEnum type = FCommandType;
     if (options != adOptionUnspecified && (options & CommandTypeMask))
@@ -556,11 +575,45 @@ TExecResult TCommandObject::Run(int options, const Variant& values, CursorTypeEn
         FStatement.use_count() == 1)
         request.Prepared = FStatement;
     request.Bind = [&](TStatement& st) { Bind(st, values); };
+    if (options != adOptionUnspecified && (options & adAsyncExecute)) {
+        // The worker binds the values read now, never the parameter objects.
+        auto bindings = std::make_shared<std::vector<TBinding>>(Bindings(values));
+        request.Bind = [bindings](TStatement& st) { Apply(st, *bindings); };
+    }
 
+    FConnection->GetSession().SetCommandTimeout(FCommandTimeout);
+    if (options != adOptionUnspecified && (options & adAsyncExecute)) {
+        ComPtr<TConnectionObject> connection = FConnection;
+        auto restore = [connection] {
+            try {
+                if (connection->IsOpen()) connection->GetSession().SetCommandTimeout(connection->GetCommandTimeout());
+            } catch (...) {
+            }
+        };
+        FExecuting = true;
+        try {
+            connection->StartCommand(
+                std::move(request),
+                [this, restore, after = std::move(after)](TExecResult& run) {
+                    FExecuting = false;
+                    restore();
+                    Finished(run);
+                    after(run);
+                },
+                [this, restore] {
+                    FExecuting = false;
+                    restore();
+                });
+        } catch (...) {
+            FExecuting = false;
+            restore();
+            throw;
+        }
+        return {};
+    }
     FExecuting = true;
     TExecResult run;
     try {
-        FConnection->GetSession().SetCommandTimeout(FCommandTimeout);
         run = FConnection->RunCommand(std::move(request));
     } catch (...) {
         FExecuting = false;
@@ -572,6 +625,11 @@ TExecResult TCommandObject::Run(int options, const Variant& values, CursorTypeEn
     }
     FExecuting = false;
     FConnection->GetSession().SetCommandTimeout(FConnection->GetCommandTimeout());
+    Finished(run);
+    return run;
+}
+
+void TCommandObject::Finished(TExecResult& run) {
     if (run.Statement != FStatement) {
         ++FPrepareCount;
         if (FPrepared) {
@@ -589,7 +647,6 @@ TExecResult TCommandObject::Run(int options, const Variant& values, CursorTypeEn
         const Variant v = run.Statement->GetParameterValue(position);
         if (!v.IsEmpty()) p->SetOutputValue(v);
     }
-    return run;
 }
 
 ComPtr<_Recordset> TCommandObject::Execute(Variant* RecordsAffected, const Variant& Parameters, int Options) {
@@ -597,6 +654,16 @@ ComPtr<_Recordset> TCommandObject::Execute(Variant* RecordsAffected, const Varia
         if (RecordsAffected) *RecordsAffected = Variant();
         const bool noRecords = Options != adOptionUnspecified && (Options & adExecuteNoRecords);
         auto rs = Com::MakeComObject<TRecordsetObject>();
+        if (Options != adOptionUnspecified && (Options & adAsyncExecute)) {
+            // The recordset opens when the execution ends (ExecuteComplete).
+            TRecordsetObject* target = rs.Get();
+            Run(Options, Parameters, adOpenForwardOnly, adLockReadOnly, noRecords ? nullptr : rs.Get(),
+                [this, noRecords, target](TExecResult& run) {
+                    if (!noRecords) target->OpenOnResult(FConnection, run, FConnection->GetCursorLocation(), this);
+                    FConnection->FireExecuteComplete(run.RecordsAffected, nullptr, this, noRecords ? nullptr : target);
+                });
+            return noRecords ? ComPtr<_Recordset>() : ComPtr<_Recordset>(static_cast<_Recordset*>(rs.Get()));
+        }
         TExecResult run = Run(Options, Parameters, adOpenForwardOnly, adLockReadOnly, noRecords ? nullptr : rs.Get());
         try {
             if (!noRecords) rs->OpenOnResult(FConnection, run, FConnection->GetCursorLocation(), this);

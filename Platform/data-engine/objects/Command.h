@@ -144,17 +144,32 @@ public:
     TConnectionObject* Connection() const noexcept { return FConnection.Get(); }
     // Runs the command for Execute or for a recordset opening over it. values
     // (a variant array, or missing) overrides the collection's values.
+    // With adAsyncExecute in options the execution runs on a worker: Run
+    // answers an empty result at once and after(run) gets the real one on this
+    // thread when it ends (a failure goes to ExecuteComplete instead).
     TExecResult Run(int options, const Variant& values, CursorTypeEnum cursorType, LockTypeEnum lockType,
-                    TRecordsetObject* recordset);
+                    TRecordsetObject* recordset, std::function<void(TExecResult&)> after = nullptr);
     // Statements the command compiled (Prepared reuses one).
     int GetPrepareCount() const noexcept { return FPrepareCount; }
     // Describes the parameters of the current text through the provider.
     void RefreshParameters();
 
 private:
+    // One value to bind: by position (from 1), or by name when Position is 0.
+    struct TBinding {
+        int Position = 0;
+        String Name;
+        Variant Value;
+        DataTypeEnum Type = adEmpty;
+    };
+    // The values to bind, checked against the parameters (failures name them).
+    std::vector<TBinding> Bindings(const Variant& values);
+    static void Apply(TStatement& statement, const std::vector<TBinding>& bindings);
     void Bind(TStatement& statement, const Variant& values);
     String CommandTextToRun(CommandTypeEnum& type);
     void CheckNotExecuting() const;
+    // After an execution: the kept statement and the output parameters.
+    void Finished(TExecResult& run);
 
     ComPtr<TConnectionObject> FConnection;
     bool FPrivateConnection = false;

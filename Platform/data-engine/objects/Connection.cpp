@@ -53,6 +53,8 @@ TConnectionObject::TConnectionObject() {
 }
 
 TConnectionObject::~TConnectionObject() {
+    // Work still running stops before the session it uses goes away.
+    AbandonAsync();
     try {
         if (FSession) FSession->Close();
     } catch (...) {
@@ -67,6 +69,7 @@ void TConnectionObject::CheckClosed(std::string_view what) const {
 }
 
 void TConnectionObject::CheckUsable(std::string_view operation) const {
+    const_cast<TConnectionObject*>(this)->CheckNotBusy(operation);
     if (FState != adStateOpen) AdoFail(adErrInvalidConnection, String(operation) + ": the connection is closed");
 }
 
@@ -90,6 +93,7 @@ int TConnectionObject::GetCommandTimeout() { return FCommandTimeout; }
 void TConnectionObject::SetCommandTimeout(int Value) {
     Guard([&] {
         if (Value < 0) AdoFail(adErrInvalidArgument, "CommandTimeout " + std::to_string(Value) + " is negative");
+        CheckNotBusy("CommandTimeout");
         FCommandTimeout = Value;
         if (FState == adStateOpen) FSession->SetCommandTimeout(Value);
     });
@@ -111,7 +115,7 @@ ComPtr<Errors> TConnectionObject::GetErrors() { return ComPtr<Errors>(FErrors.ge
 
 WideString TConnectionObject::GetDefaultDatabase() {
     return Guard([&] {
-        if (FState != adStateOpen) return Wide(FDefaultDatabase);
+        if (FState != adStateOpen || IsBusy()) return Wide(FDefaultDatabase);
         for (const auto& p : FSession->GetProperties())
             if (Rtl::SameText(p.Name, "Current Catalog")) return p.Value.ToWideString();
         return Wide(FDefaultDatabase);
@@ -120,6 +124,7 @@ WideString TConnectionObject::GetDefaultDatabase() {
 
 void TConnectionObject::SetDefaultDatabase(const WideString& Value) {
     Guard([&] {
+        CheckNotBusy("DefaultDatabase");
         if (FState == adStateOpen) FSession->SetProperty("Current Catalog", Variant(Value));
         FDefaultDatabase = Narrow(Value);
     });
@@ -138,6 +143,7 @@ void TConnectionObject::SetIsolationLevel(IsolationLevelEnum Value) {
             case adXactSerializable: break;
             default: AdoFail(adErrInvalidArgument, "IsolationLevel " + std::to_string(Value) + " is not an isolation level");
         }
+        CheckNotBusy("IsolationLevel");
         // The level the data source really gives is what reads back.
         FIsolationLevel = FState == adStateOpen ? FSession->SetIsolationLevel(Value) : Value;
     });
@@ -193,7 +199,48 @@ void TConnectionObject::SetProvider(const WideString& Value) {
     });
 }
 
-int TConnectionObject::GetState() { return FState; }
+int TConnectionObject::GetState() {
+    if (!IsBusy()) return FState;
+    return FAsyncKind == akConnect ? adStateConnecting : FState | adStateExecuting;
+}
+
+// ---- Asynchronous work ---------------------------------------------------------------------------
+
+bool TConnectionObject::IsBusy() {
+    // Work that has ended delivers its outcome when its owner looks; from
+    // another thread the state is only read.
+    if (!FAsync.IsRunning()) return false;
+    if (std::this_thread::get_id() == FAsync.GetOwnerThread()) return FAsync.Poll();
+    return true;
+}
+
+void TConnectionObject::AbandonAsync() noexcept {
+    if (FAsyncRecordset) FAsyncRecordset->SetOpeningOn(nullptr);
+    FAsyncRecordset = nullptr;
+    FAsync.Abandon();
+    FAsyncKind = akNone;
+}
+
+void TConnectionObject::CheckNotBusy(std::string_view operation) {
+    if (!IsBusy()) return;
+    if (FAsyncKind == akConnect)
+        AdoFail(adErrStillConnecting, String(operation) + ": the connection is still connecting asynchronously");
+    AdoFail(adErrStillExecuting, String(operation) + ": a command is still executing asynchronously on the connection");
+}
+
+void TConnectionObject::ReportAsyncFailure(std::exception_ptr failure, const std::function<void(Error*)>& complete) {
+    try {
+        Guard([&] {
+            try {
+                std::rethrow_exception(failure);
+            } catch (...) {
+                RaiseWithComplete(complete);
+            }
+        });
+    } catch (...) {
+        // Reported through Errors and the Complete event: nobody waits for it here.
+    }
+}
 
 // ---- Sessions and properties ---------------------------------------------------------------------
 
@@ -203,6 +250,7 @@ TSession& TConnectionObject::GetSession() {
 }
 
 TSession& TConnectionObject::SessionForProperties() {
+    if (FAsyncKind == akExecute) CheckNotBusy("Properties");
     if (FState == adStateOpen) return *FSession;
     const String provider = Narrow(GetProvider());
     if (!FSession || !Rtl::SameText(FSessionProvider, provider)) {
@@ -214,7 +262,10 @@ TSession& TConnectionObject::SessionForProperties() {
     return *FSession;
 }
 
-std::vector<TPropertyInfo> TConnectionObject::ListProperties() { return SessionForProperties().GetProperties(); }
+std::vector<TPropertyInfo> TConnectionObject::ListProperties() {
+    if (FAsyncKind == akExecute && IsBusy()) return {};  // the session is busy on the worker
+    return SessionForProperties().GetProperties();
+}
 
 String TConnectionObject::TableCommandText(const String& table) { return GetSession().TableCommandText(table); }
 
@@ -230,9 +281,9 @@ void TConnectionObject::FireConnectComplete(Error* error, EventStatusEnum status
 void TConnectionObject::Open(const WideString& ConnectionString, const WideString& UserID, const WideString& Password,
                              int Options) {
     Guard([&] {
+        CheckNotBusy("Connection.Open");
         if (FState != adStateClosed) AdoFail(adErrObjectOpen, "Connection.Open: the connection is already open");
-        if (Options != adConnectUnspecified && (Options & adAsyncConnect))
-            NotImplementedYet("Asynchronous connecting (adAsyncConnect)");
+        const bool async = Options != adConnectUnspecified && (Options & adAsyncConnect);
         WideString text = ConnectionString.empty() ? Wide(FConnectionString) : ConnectionString;
         WideString user = UserID, password = Password;
         int options = Options;
@@ -240,43 +291,113 @@ void TConnectionObject::Open(const WideString& ConnectionString, const WideStrin
             FEvents, FGate, ceWillConnect, 0, adStatusOK, [&](ConnectionEventsVt* s, EventStatusEnum& st) {
                 return s->WillConnect(text, user, password, options, st, Self().Get());
             });
+        // What the session needs to open; connect() may run on a worker thread
+        // and touches nothing of this object but the fields copied here.
+        struct TConnect {
+            TConnectionString Props;
+            String Provider, User, Password, DefaultDatabase;
+            int CommandTimeout = 30;
+            IsolationLevelEnum Level = adXactReadCommitted;
+            std::unique_ptr<TSession> Session;
+        };
+        auto job = std::make_shared<TConnect>();
         try {
             if (outcome.Cancelled) RaiseCancelled("WillConnect");
             const String given = Narrow(text);
-            TConnectionString props = TConnectionString::Parse(given);
-            String provider = Rtl::Trim(props.Get("Provider"));
-            if (provider.empty()) provider = FProvider.empty() ? String("SQLite") : FProvider;
-            props.Remove("Provider");
-            if (!props.Has("Mode") && FMode != adModeUnknown) props.Set("Mode", std::to_string(FMode));
-            if (!props.Has("Connect Timeout") && !props.Has("Busy Timeout"))
-                props.Set("Connect Timeout", std::to_string(FConnectionTimeout));
-            auto session = FindProvider(provider)->CreateSession();
-            session->Open(props, Narrow(user), Narrow(password));
-            session->SetCommandTimeout(FCommandTimeout);
-            const IsolationLevelEnum level = session->SetIsolationLevel(FIsolationLevel);
-            if (!FDefaultDatabase.empty()) {
-                String current;
-                for (const auto& p : session->GetProperties())
-                    if (Rtl::SameText(p.Name, "Current Catalog")) current = p.Value.ToString();
-                if (!Rtl::SameText(current, FDefaultDatabase)) session->SetProperty("Current Catalog", Variant(FDefaultDatabase));
-            }
-            if (FSession) FRetiredSessions.push_back(std::move(FSession));
-            FSession = std::move(session);
-            FSessionProvider = provider;
-            FIsolationLevel = level;
-            FProvider = provider;
-            FConnectionString = "Provider=" + QuoteConnectionValue(provider) + ";" + props.ToString();
-            FState = adStateOpen;
-            ++FOpenCount;
+            job->Props = TConnectionString::Parse(given);
+            job->Provider = Rtl::Trim(job->Props.Get("Provider"));
+            if (job->Provider.empty()) job->Provider = FProvider.empty() ? String("SQLite") : FProvider;
+            job->Props.Remove("Provider");
+            if (!job->Props.Has("Mode") && FMode != adModeUnknown) job->Props.Set("Mode", std::to_string(FMode));
+            if (!job->Props.Has("Connect Timeout") && !job->Props.Has("Busy Timeout"))
+                job->Props.Set("Connect Timeout", std::to_string(FConnectionTimeout));
+            job->User = Narrow(user);
+            job->Password = Narrow(password);
+            job->DefaultDatabase = FDefaultDatabase;
+            job->CommandTimeout = FCommandTimeout;
+            job->Level = FIsolationLevel;
+            job->Session = FindProvider(job->Provider)->CreateSession();
         } catch (...) {
             RaiseWithComplete([&](Error* e) { FireConnectComplete(e, adStatusErrorsOccurred); });
         }
-        FireConnectComplete(nullptr, adStatusOK);
+        auto connect = [job] {
+            TSession& session = *job->Session;
+            session.Open(job->Props, job->User, job->Password);
+            session.SetCommandTimeout(job->CommandTimeout);
+            job->Level = session.SetIsolationLevel(job->Level);
+            if (!job->DefaultDatabase.empty()) {
+                String current;
+                for (const auto& p : session.GetProperties())
+                    if (Rtl::SameText(p.Name, "Current Catalog")) current = p.Value.ToString();
+                if (!Rtl::SameText(current, job->DefaultDatabase))
+                    session.SetProperty("Current Catalog", Variant(job->DefaultDatabase));
+            }
+        };
+        // Takes the opened session; on this object's thread.
+        auto install = [this, job] {
+            if (FSession) FRetiredSessions.push_back(std::move(FSession));
+            FSession = std::move(job->Session);
+            FSessionProvider = job->Provider;
+            FIsolationLevel = job->Level;
+            FProvider = job->Provider;
+            FConnectionString = "Provider=" + QuoteConnectionValue(job->Provider) + ";" + job->Props.ToString();
+            FState = adStateOpen;
+            ++FOpenCount;
+        };
+        if (!async) {
+            try {
+                connect();
+                install();
+            } catch (...) {
+                RaiseWithComplete([&](Error* e) { FireConnectComplete(e, adStatusErrorsOccurred); });
+            }
+            FireConnectComplete(nullptr, adStatusOK);
+            return;
+        }
+        FAsyncKind = akConnect;
+        FAsync.Start(
+            [job, connect](const TAsyncWork::TCancelFlag& cancelled) {
+                try {
+                    if (!cancelled) connect();
+                } catch (...) {
+                    // A connect that failed because it was stopped reports the cancel.
+                    if (!cancelled) throw;
+                }
+                // A cancel that came while connecting undoes the connection.
+                if (cancelled) {
+                    try {
+                        job->Session->Close();
+                    } catch (...) {
+                    }
+                    AdoFail(adErrOperationCancelled, "Connection.Cancel stopped the asynchronous connect");
+                }
+            },
+            [this, job, install](std::exception_ptr failure, bool) {
+                ComPtr<_Connection> keep = Self();
+                FAsyncKind = akNone;
+                if (!failure) {
+                    try {
+                        install();
+                    } catch (...) {
+                        failure = std::current_exception();
+                    }
+                }
+                if (failure) {
+                    ReportAsyncFailure(failure, [&](Error* e) { FireConnectComplete(e, adStatusErrorsOccurred); });
+                    return;
+                }
+                FireConnectComplete(nullptr, adStatusOK);
+            },
+            [job] {
+                if (job->Session) job->Session->Cancel();
+            });
     });
 }
 
 void TConnectionObject::Close() {
     Guard([&] {
+        // Asynchronous work ends first (its Complete event reports the cancel).
+        if (IsBusy()) FAsync.Cancel();
         if (FState == adStateClosed) AdoFail(adErrObjectClosed, "Connection.Close: the connection is not open");
         if (FSession->GetTransactionLevel() > 0)
             AdoFail(adErrInTransaction, "the connection has a transaction at level " +
@@ -387,9 +508,12 @@ void TConnectionObject::FireExecuteComplete(Int64 recordsAffected, Error* error,
                                   });
 }
 
-TExecResult TConnectionObject::RunCommand(TExecRequest request) {
+TConnectionObject::TPreparedCommand TConnectionObject::PrepareCommand(TExecRequest& request) {
     CheckUsable("running \"" + ClipForMessage(request.Source) + "\"");
-    TExecResult run;
+    TPreparedCommand prepared;
+    TExecResult& run = prepared.Run;
+    prepared.NoRecords = request.NoRecords;
+    prepared.Bind = request.Bind;
     run.CursorType = request.CursorType;
     run.LockType = request.LockType;
     run.Options = request.Options;
@@ -403,45 +527,108 @@ TExecResult TConnectionObject::RunCommand(TExecRequest request) {
             type = static_cast<CommandTypeEnum>(run.Options & CommandTypeMask);
         if (source.empty() || Rtl::Trim(source).empty())
             AdoFail(adErrInvalidArgument, "the command text is empty");
-        std::shared_ptr<TStatement> stmt;
-        if (request.Prepared && source == request.Source) {
-            stmt = request.Prepared;
-        } else {
-            stmt = std::shared_ptr<TStatement>(FSession->CreateStatement());
-            switch (type) {
-                case adCmdStoredProc: stmt->PrepareProcedure(source); break;
-                case adCmdTable:
-                case adCmdTableDirect: stmt->Prepare(FSession->TableCommandText(source)); break;
-                case adCmdFile: NotImplementedYet("Opening a saved recordset file (adCmdFile)");
-                case adCmdUnknown:
-                    try {
-                        stmt->Prepare(source);
-                    } catch (const EEngineError&) {
-                        // Neither a statement nor...: a bare name reads as a table.
-                        if (!IsPlainName(source)) throw;
-                        stmt->Prepare(FSession->TableCommandText(source));
-                    }
-                    break;
-                default: stmt->Prepare(source); break;
-            }
-        }
-        if (request.Bind) request.Bind(*stmt);
-        TResultStream* result = &stmt->Execute();
-        Int64 affected = -1;
-        while (result) {
-            if (result->HasRows() && !request.NoRecords) break;
-            const Int64 a = result->GetRecordsAffected();
-            if (a >= 0) affected = (affected < 0 ? 0 : affected) + a;
-            result = stmt->NextResult();
-        }
-        run.Statement = stmt;
-        run.Result = result;
-        run.RecordsAffected = affected;
-        run.Text = stmt->GetText();
+        if (type == adCmdFile) NotImplementedYet("Opening a saved recordset file (adCmdFile)");
+        if (request.Prepared && source == request.Source) prepared.Statement = request.Prepared;
+        prepared.Source = source;
+        prepared.Type = type;
+        prepared.Session = FSession.get();
     } catch (...) {
         RaiseWithComplete([&](Error* e) { FireExecuteComplete(-1, e, request.Command, request.Recordset); });
     }
-    return run;
+    return prepared;
+}
+
+void TConnectionObject::CompilePrepared(TPreparedCommand& prepared) {
+    TSession& session = *prepared.Session;
+    const String& source = prepared.Source;
+    if (!prepared.Statement) {
+        auto stmt = std::shared_ptr<TStatement>(session.CreateStatement());
+        switch (prepared.Type) {
+            case adCmdStoredProc: stmt->PrepareProcedure(source); break;
+            case adCmdTable:
+            case adCmdTableDirect: stmt->Prepare(session.TableCommandText(source)); break;
+            case adCmdUnknown:
+                try {
+                    stmt->Prepare(source);
+                } catch (const EEngineError&) {
+                    // Neither a statement nor...: a bare name reads as a table.
+                    if (!IsPlainName(source)) throw;
+                    stmt->Prepare(session.TableCommandText(source));
+                }
+                break;
+            default: stmt->Prepare(source); break;
+        }
+        prepared.Statement = stmt;
+    }
+    if (prepared.Bind) prepared.Bind(*prepared.Statement);
+}
+
+void TConnectionObject::ExecutePrepared(TPreparedCommand& prepared) {
+    CompilePrepared(prepared);
+    TStatement& stmt = *prepared.Statement;
+    TResultStream* result = &stmt.Execute();
+    Int64 affected = -1;
+    while (result) {
+        if (result->HasRows() && !prepared.NoRecords) break;
+        const Int64 a = result->GetRecordsAffected();
+        if (a >= 0) affected = (affected < 0 ? 0 : affected) + a;
+        result = stmt.NextResult();
+    }
+    prepared.Run.Statement = prepared.Statement;
+    prepared.Run.Result = result;
+    prepared.Run.RecordsAffected = affected;
+    prepared.Run.Text = stmt.GetText();
+}
+
+TExecResult TConnectionObject::RunCommand(TExecRequest request) {
+    TPreparedCommand prepared = PrepareCommand(request);
+    try {
+        ExecutePrepared(prepared);
+    } catch (...) {
+        RaiseWithComplete([&](Error* e) { FireExecuteComplete(-1, e, request.Command, request.Recordset); });
+    }
+    return prepared.Run;
+}
+
+void TConnectionObject::StartCommand(TExecRequest request, std::function<void(TExecResult&)> done,
+                                     std::function<void()> failed) {
+    auto prepared = std::make_shared<TPreparedCommand>(PrepareCommand(request));
+    // The command and recordset the outcome goes to stay alive until it is
+    // delivered, even when the caller lets them go: the work they started
+    // finishes and reports. Only the connection's own end stops it.
+    ComPtr<_Command> command(request.Command ? static_cast<_Command*>(request.Command) : nullptr);
+    ComPtr<_Recordset> recordset(request.Recordset ? static_cast<_Recordset*>(request.Recordset) : nullptr);
+    TCommandObject* cmd = request.Command;
+    TRecordsetObject* rs = request.Recordset;
+    TSession* session = FSession.get();
+    FAsyncKind = akExecute;
+    FAsyncRecordset = rs;
+    if (rs) rs->SetOpeningOn(this);
+    FAsync.Start(
+        [prepared](const TAsyncWork::TCancelFlag& cancelled) {
+            if (cancelled) AdoFail(adErrOperationCancelled, "the execution was cancelled before it started");
+            ExecutePrepared(*prepared);
+        },
+        [this, prepared, command, recordset, cmd, rs, done = std::move(done), failed = std::move(failed)](
+            std::exception_ptr failure, bool) {
+            ComPtr<_Connection> keep = Self();
+            FAsyncKind = akNone;
+            FAsyncRecordset = nullptr;
+            if (rs) rs->SetOpeningOn(nullptr);
+            if (failure) {
+                ReportAsyncFailure(failure, [&](Error* e) { FireExecuteComplete(-1, e, cmd, rs); });
+                if (failed) failed();
+                return;
+            }
+            try {
+                done(prepared->Run);
+            } catch (...) {
+                ReportAsyncFailure(std::current_exception(), [&](Error* e) {
+                    FireExecuteComplete(prepared->Run.RecordsAffected, e, cmd, rs);
+                });
+            }
+        },
+        [session] { session->Cancel(); });
 }
 
 ComPtr<_Recordset> TConnectionObject::Execute(const WideString& CommandText, Variant* RecordsAffected, int Options) {
@@ -449,8 +636,9 @@ ComPtr<_Recordset> TConnectionObject::Execute(const WideString& CommandText, Var
         if (RecordsAffected) *RecordsAffected = Variant();
         CheckUsable("Connection.Execute");
         int options = Options;
-        if (options != adOptionUnspecified && (options & (adAsyncExecute | adAsyncFetch | adAsyncFetchNonBlocking)))
-            NotImplementedYet("Asynchronous execution (adAsyncExecute, adAsyncFetch)");
+        if (options != adOptionUnspecified && (options & (adAsyncFetch | adAsyncFetchNonBlocking)))
+            NotImplementedYet("Asynchronous fetching (adAsyncFetch, adAsyncFetchNonBlocking)");
+        const bool async = options != adOptionUnspecified && (options & adAsyncExecute);
         TExecRequest request;
         request.Source = Narrow(CommandText);
         request.CommandType =
@@ -460,6 +648,20 @@ ComPtr<_Recordset> TConnectionObject::Execute(const WideString& CommandText, Var
         request.NoRecords = options != adOptionUnspecified && (options & adExecuteNoRecords);
         auto rs = Com::MakeComObject<TRecordsetObject>();
         request.Recordset = request.NoRecords ? nullptr : rs.Get();
+        if (async) {
+            // The recordset opens when the execution ends; RecordsAffected
+            // is not known before, and ExecuteComplete tells it.
+            const bool noRecords = request.NoRecords;
+            TRecordsetObject* target = rs.Get();
+            StartCommand(
+                request,
+                [this, noRecords, target](TExecResult& run) {
+                    if (!noRecords) target->OpenOnResult(ComPtr<TConnectionObject>(this), run, FCursorLocation, nullptr);
+                    FireExecuteComplete(run.RecordsAffected, nullptr, nullptr, noRecords ? nullptr : target);
+                },
+                nullptr);
+            return noRecords ? ComPtr<_Recordset>() : ComPtr<_Recordset>(static_cast<_Recordset*>(rs.Get()));
+        }
         TExecResult run = RunCommand(request);
         try {
             if (!request.NoRecords) rs->OpenOnResult(ComPtr<TConnectionObject>(this), run, FCursorLocation, nullptr);
@@ -498,7 +700,16 @@ ComPtr<_Recordset> TConnectionObject::OpenSchema(SchemaEnum Schema, const Varian
 
 void TConnectionObject::Cancel() {
     Guard([&] {
-        if (FState == adStateOpen) FSession->Cancel();
+        // Stops the asynchronous connect or execution; its Complete event
+        // arrives before Cancel returns. Without one, a statement running on
+        // this connection from another thread is interrupted.
+        if (FAsync.IsRunning() && std::this_thread::get_id() != FAsync.GetOwnerThread()) {
+            // From another thread: stop the work; the owner gets the outcome as usual.
+            FAsync.Interrupt();
+            return;
+        }
+        if (IsBusy()) FAsync.Cancel();
+        else if (FState == adStateOpen) FSession->Cancel();
     });
 }
 

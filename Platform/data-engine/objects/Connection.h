@@ -6,6 +6,7 @@
 #pragma once
 
 #include "Platform/data-engine/objects/AdoSupport.h"
+#include "Platform/data-engine/objects/Async.h"
 
 namespace DataEngine::Ado {
 
@@ -116,6 +117,19 @@ public:
     // caller builds its recordset and then calls ExecuteComplete. A failure
     // here has already been reported with ExecuteComplete.
     TExecResult RunCommand(TExecRequest request);
+    // Runs a command text asynchronously (adAsyncExecute): WillExecute fires
+    // now, on this thread; compiling, binding (request.Bind must then only use
+    // values it holds) and the execution run on a worker while State shows
+    // adStateExecuting. When it ends, on this
+    // thread: done(run) for a success (it builds the recordset and calls
+    // ExecuteComplete), or ExecuteComplete with the failure and then failed().
+    // A failure before the worker starts raises here, as RunCommand does.
+    void StartCommand(TExecRequest request, std::function<void(TExecResult&)> done, std::function<void()> failed);
+    // An asynchronous connect or execution is running (its outcome not delivered yet).
+    bool IsBusy();
+    // Stops the asynchronous work without any Complete event (the connection,
+    // or what the work was for, is going away).
+    void AbandonAsync() noexcept;
     void FireExecuteComplete(Int64 recordsAffected, Error* error, TCommandObject* command, TRecordsetObject* recordset);
     // Adds a warning to Errors and raises InfoMessage.
     void Warn(const TFailure& warning);
@@ -131,6 +145,26 @@ private:
     TSession& SessionForProperties();
     ComPtr<_Connection> Self() { return ComPtr<_Connection>(static_cast<_Connection*>(this)); }
     void FireConnectComplete(Error* error, EventStatusEnum status);
+    // Raises adErrStillConnecting / adErrStillExecuting while asynchronous work runs.
+    void CheckNotBusy(std::string_view operation);
+    // Reports a failure of asynchronous work (Errors, then complete) on this
+    // thread, where nobody waits for an exception.
+    void ReportAsyncFailure(std::exception_ptr failure, const std::function<void(Error*)>& complete);
+    // A command text after WillExecute: what to compile, bind and run. The
+    // compiling, binding and running (ExecutePrepared) touch only the session
+    // and may run on a worker thread.
+    struct TPreparedCommand {
+        String Source;
+        CommandTypeEnum Type = adCmdUnknown;
+        TSession* Session = nullptr;
+        std::shared_ptr<TStatement> Statement;  // a statement kept from before, else made by CompilePrepared
+        std::function<void(TStatement&)> Bind;
+        TExecResult Run;
+        bool NoRecords = false;
+    };
+    TPreparedCommand PrepareCommand(TExecRequest& request);
+    static void CompilePrepared(TPreparedCommand& prepared);
+    static void ExecutePrepared(TPreparedCommand& prepared);
 
     String FConnectionString;
     String FProvider;  // as set; empty: from the connection string, else SQLite
@@ -155,6 +189,12 @@ private:
     Com::TConnectionPoints FPoints{static_cast<Com::IConnectionPointContainer*>(this)};
     Com::TConnectionPoint* FEvents = nullptr;
     TEventGate FGate;
+
+    // Asynchronous connect or execution.
+    enum TAsyncKind { akNone, akConnect, akExecute };
+    TAsyncKind FAsyncKind = akNone;
+    TAsyncWork FAsync;
+    TRecordsetObject* FAsyncRecordset = nullptr;  // the recordset the execution opens, told when it is abandoned
 
 public:
     // Event raising for the other objects of the connection.

@@ -82,7 +82,10 @@ TRecordsetObject::TRecordsetObject() {
     FEvents = FPoints.CreateConnectionPoint(IID_RecordsetEventsVt);
 }
 
-TRecordsetObject::~TRecordsetObject() { ResetOpenState(); }
+TRecordsetObject::~TRecordsetObject() {
+    if (FOpeningOn) FOpeningOn->AbandonAsync();
+    ResetOpenState();
+}
 
 ComPtr<Properties> TRecordsetObject::GetProperties() { return ComPtr<Properties>(FProperties.get()); }
 
@@ -116,7 +119,11 @@ void TRecordsetObject::CheckClosed(std::string_view operation) const {
     if (FState != adStateClosed) AdoFail(adErrObjectOpen, String(operation) + " cannot change while the recordset is open");
 }
 
-int TRecordsetObject::GetState() { return FState; }
+int TRecordsetObject::GetState() {
+    // Looking at the connection delivers a finished execution (and clears FOpeningOn).
+    if (FOpeningOn && FOpeningOn->IsBusy()) return adStateExecuting;
+    return FState;
+}
 
 // ---- Settings ------------------------------------------------------------------------------------
 
@@ -408,8 +415,10 @@ void TRecordsetObject::Open(const Variant& Source, const Variant& ActiveConnecti
         if (FState == adStateOpen) AdoFail(adErrObjectOpen, "Recordset.Open: the recordset is already open");
         const Variant source = Deref(Source);
         const Variant connectionArg = Deref(ActiveConnection);
-        if (Options != adCmdUnspecified && (Options & (adAsyncExecute | adAsyncFetch | adAsyncFetchNonBlocking)))
-            NotImplementedYet("Asynchronous opening (adAsyncExecute, adAsyncFetch, adAsyncFetchNonBlocking)");
+        if (FOpeningOn && FOpeningOn->IsBusy())
+            AdoFail(adErrStillExecuting, "Recordset.Open: the recordset is still being opened asynchronously");
+        if (Options != adCmdUnspecified && (Options & (adAsyncFetch | adAsyncFetchNonBlocking)))
+            NotImplementedYet("Asynchronous fetching (adAsyncFetch, adAsyncFetchNonBlocking)");
         if (Options != adCmdUnspecified && (Options & adExecuteNoRecords))
             AdoFail(adErrInvalidArgument, "Recordset.Open cannot run a command with adExecuteNoRecords");
         if (CursorType != adOpenUnspecified) SetCursorType(CursorType);
@@ -472,6 +481,10 @@ void TRecordsetObject::Open(const Variant& Source, const Variant& ActiveConnecti
         if (command) SetConnection(connection);
         const CursorLocationEnum location = FCursorLocationSet ? FCursorLocation : connection->GetCursorLocation();
 
+        if (Options != adCmdUnspecified && (Options & adAsyncExecute)) {
+            OpenAsync(connection, command, text, location, Options);
+            return;
+        }
         TExecResult run;
         if (command) {
             run = command->Run(Options, Com::EmptyParam, FCursorType, FLockType, this);
@@ -637,8 +650,14 @@ void TRecordsetObject::SetDataSourceRef(Rtl::IUnknown*) {
 }
 
 void TRecordsetObject::Cancel() {
-    // Nothing runs asynchronously, so there is nothing to stop.
-    Guard([&] { CheckOpen("Recordset.Cancel"); });
+    Guard([&] {
+        // Stops the asynchronous execution that opens the recordset.
+        if (FOpeningOn) {
+            FOpeningOn->Cancel();
+            return;
+        }
+        CheckOpen("Recordset.Cancel");
+    });
 }
 
 // ---- Events ----------------------------------------------------------------------------------------------

@@ -221,6 +221,9 @@ public:
     // The connection closes: so does the recordset.
     void ConnectionClosing() noexcept;
     bool IsOpen() const noexcept { return FState == adStateOpen; }
+    // An asynchronous execution on the connection opens this recordset
+    // (null once it has ended or was abandoned); see RecordsetAsync.cpp.
+    void SetOpeningOn(TConnectionObject* connection) noexcept { FOpeningOn = connection; }
 
     // Used by Fields and Field.
     std::size_t ColumnCount() const;
@@ -281,6 +284,10 @@ private:
     std::unique_ptr<TRowStore> RowsToSave() const;
     // After a requery: the criteria filter and sort of before, when they still fit.
     void RestoreView(const Variant& filter, const String& sort) noexcept;
+
+    // Asynchronous opening (RecordsetAsync.cpp).
+    void OpenAsync(const ComPtr<TConnectionObject>& connection, const ComPtr<TCommandObject>& command,
+                   const String& text, CursorLocationEnum location, int options);
 
     // Editing (RecordsetEdit.cpp).
     void CheckUpdatable(std::string_view operation) const;
@@ -367,6 +374,7 @@ private:
     Com::TConnectionPoints FPoints{static_cast<Com::IConnectionPointContainer*>(this)};
     Com::TConnectionPoint* FEvents = nullptr;
     TEventGate FGate;
+    TConnectionObject* FOpeningOn = nullptr;  // SetOpeningOn
 };
 
 TRecordsetObject* RecordsetOf(Rtl::IUnknown* unk) noexcept;
