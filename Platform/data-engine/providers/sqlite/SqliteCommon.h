@@ -26,7 +26,10 @@ struct TCore {
     int CommandTimeout = 30;
     bool ReadOnly = false;
     String DataSource;
-    std::vector<TSqliteStatement*> Statements;  // live statements, finalized on close
+    // Live statements, finalized on close. Statements may be made and dropped on
+    // a worker thread (asynchronous execution) while the owner closes the session.
+    std::mutex StatementsLock;
+    std::vector<TSqliteStatement*> Statements;
 
     static std::int64_t NowNs() noexcept {
         return std::chrono::duration_cast<std::chrono::nanoseconds>(

@@ -341,8 +341,11 @@ public:
     void Close() override {
         if (!FCore->Db) return;
         // Statements give up their compiled forms first; the database closes after.
-        for (auto* s : std::vector<TSqliteStatement*>(FCore->Statements)) s->Detach();
-        FCore->Statements.clear();
+        {
+            std::lock_guard<std::mutex> guard(FCore->StatementsLock);
+            for (auto* s : FCore->Statements) s->Detach();
+            FCore->Statements.clear();
+        }
         CloseDb();
         FLevel = 0;
     }

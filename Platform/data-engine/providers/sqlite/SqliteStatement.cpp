@@ -213,11 +213,15 @@ bool TSqliteResult::Fetch(TRowBuffer& row) {
 // ---- Statements ------------------------------------------------------------------------------
 
 TSqliteStatement::TSqliteStatement(std::shared_ptr<TCore> core) : FCore(std::move(core)) {
+    std::lock_guard<std::mutex> guard(FCore->StatementsLock);
     FCore->Statements.push_back(this);
     FResult.FCore = FCore.get();
 }
 
 TSqliteStatement::~TSqliteStatement() {
+    // Under the lock, so a Close on another thread either detaches this
+    // statement before it goes or no longer finds it.
+    std::lock_guard<std::mutex> guard(FCore->StatementsLock);
     FinalizeAll();
     auto& list = FCore->Statements;
     list.erase(std::remove(list.begin(), list.end(), this), list.end());
