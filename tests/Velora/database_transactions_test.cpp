@@ -1,5 +1,12 @@
 // TADODatabase: transactions and their levels, closing inside transactions,
 // ExecSQL, the closed-database checks and the asynchronous options.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
 #include "tests/Velora/database_fixture.h"
 
 namespace SpineTest {
@@ -141,39 +148,130 @@ TEST_F(DatabaseTest, ExecSqlRunsWithoutRecordsAndReportsFailuresThroughAdo) {
     EXPECT_EQ(N(errors->GetItem(Variant(0))->GetDescription()), message);
 }
 
-TEST_F(DatabaseTest, AsyncExecuteOptionReachesAdo) {
+// A statement that runs until it is cancelled: an endless recursive count.
+constexpr const char* EndlessStatement =
+    "with recursive c(x) as (select 1 union all select x + 1 from c) select count(*) from c";
+
+TEST_F(DatabaseTest, AsyncExecuteReturnsAtOnceAndCompletesOnTheOwnersThread) {
     Db->SetConnectionOptions(TConnectionOptions{coAsyncExecute});
-    int options = 0;
-    Db->SetADOWillExecute([&](TADODatabase*, WideString&, CursorTypeEnum&, LockTypeEnum&, int& o, EventStatusEnum&,
-                              _Command*, _Recordset*) { options = o; });
+    LogAllEvents();
+    std::thread::id completedOn;
+    Db->SetADOExecuteComplete([&](TADODatabase*, int affected, Error* error, EventStatusEnum&, _Command*, _Recordset*) {
+        completedOn = std::this_thread::get_id();
+        Log.push_back("ExecuteComplete " + std::to_string(affected) + (error ? " error" : ""));
+    });
     Db->Open();
-    try {
-        Db->ExecSQL("insert into t(name) values ('later')");
-    } catch (const Com::EOleException& e) {
-        // An engine without asynchronous execution says so, naming it.
-        EXPECT_EQ(e.ErrorCode(), Com::E_NOTIMPL);
-        EXPECT_NE(e.Description().find("Asynchronous execution"), std::string::npos) << e.Description();
-        return;
-    }
-    EXPECT_EQ(options, ExecNoRecords + int{adAsyncExecute});
-    EXPECT_TRUE(Com::PumpUntil([&] { return !Db->StillExecuting(); }, std::chrono::seconds(30)));
+    Log.clear();
+    Db->ExecSQL("insert into t(name) values ('later')");
+    ASSERT_EQ(Log.size(), 1u);
+    EXPECT_EQ(Log[0], "WillExecute insert into t(name) values ('later') " + std::to_string(ExecNoRecords + int{adAsyncExecute}));
+    ASSERT_TRUE(Com::PumpUntil([&] { return Log.size() == 2; }, std::chrono::seconds(30)));
+    EXPECT_EQ(Log[1], "ExecuteComplete 1");
+    EXPECT_EQ(completedOn, std::this_thread::get_id());
+    EXPECT_FALSE(Db->StillExecuting());
     EXPECT_EQ(Rows(), 1);
 }
 
-TEST_F(DatabaseTest, AsyncConnectOptionReachesAdo) {
-    Db->SetConnectionOptions(TConnectionOptions{coAsyncConnect});
-    try {
-        Db->Open();
-    } catch (const Com::EOleException& e) {
-        EXPECT_EQ(e.ErrorCode(), Com::E_NOTIMPL);
-        EXPECT_NE(e.Description().find("Asynchronous connecting"), std::string::npos) << e.Description();
-        EXPECT_FALSE(Db->GetConnected());
-        EXPECT_FALSE(Db->StillConnecting());
-        return;
-    }
-    // An engine that connects asynchronously: the component reports connecting until it is open.
-    EXPECT_TRUE(Com::PumpUntil([&] { return !Db->StillConnecting(); }, std::chrono::seconds(30)));
+TEST_F(DatabaseTest, CancelAsyncStopsARunningExecution) {
+    Db->SetConnectionOptions(TConnectionOptions{coAsyncExecute});
+    std::vector<String> completions;
+    Db->SetADOExecuteComplete([&](TADODatabase*, int, Error* error, EventStatusEnum& status, _Command*, _Recordset*) {
+        completions.push_back(error ? N(error->GetDescription()) : "no error");
+        EXPECT_EQ(status, error ? adStatusErrorsOccurred : adStatusOK);
+    });
+    Db->Open();
+    Db->ExecSQL(EndlessStatement);
+    // The statement never ends by itself, so it is still running here.
+    EXPECT_TRUE(Db->StillExecuting());
     EXPECT_TRUE(Db->GetConnected());
+    Db->CancelAsync();
+    ASSERT_TRUE(Com::PumpUntil([&] { return !Db->StillExecuting() && !completions.empty(); }, std::chrono::seconds(30)));
+    ASSERT_EQ(completions.size(), 1u);
+    EXPECT_NE(completions[0].find("cancel"), std::string::npos) << completions[0];
+    // The connection stays open and usable.
+    EXPECT_TRUE(Db->GetConnected());
+    Db->ExecSQL("insert into t(name) values ('after the cancel')");
+    ASSERT_TRUE(Com::PumpUntil([&] { return completions.size() == 2; }, std::chrono::seconds(30)));
+    EXPECT_EQ(completions[1], "no error");
+    EXPECT_EQ(Rows(), 1);
+}
+
+TEST_F(DatabaseTest, ClosingDuringAnAsyncExecutionEndsIt) {
+    Db->SetConnectionOptions(TConnectionOptions{coAsyncExecute});
+    Db->Open();
+    Db->ExecSQL(EndlessStatement);
+    EXPECT_TRUE(Db->StillExecuting());
+    Db->Close();
+    EXPECT_FALSE(Db->GetConnected());
+    EXPECT_FALSE(Db->StillExecuting());
+}
+
+TEST_F(DatabaseTest, AsyncConnectReportsConnectingUntilTheOutcomeArrives) {
+    Db->SetConnectionOptions(TConnectionOptions{coAsyncConnect});
+    LogAllEvents();
+    std::thread::id completedOn;
+    Db->SetADOConnectComplete([&](TADODatabase*, Error* error, EventStatusEnum&) {
+        completedOn = std::this_thread::get_id();
+        Log.push_back(error ? "ConnectComplete error" : "ConnectComplete");
+    });
+    Db->Open();
+    ASSERT_FALSE(Log.empty());
+    EXPECT_EQ(Log[0], "WillConnect");
+    ASSERT_TRUE(Com::PumpUntil([&] { return Db->GetConnected(); }, std::chrono::seconds(30)));
+    EXPECT_FALSE(Db->StillConnecting());
+    ASSERT_EQ(Log.size(), 2u);
+    EXPECT_EQ(Log[1], "ConnectComplete");
+    EXPECT_EQ(completedOn, std::this_thread::get_id());
+    // A second Open while open changes nothing; the connection works.
+    Db->Open();
+    Db->ExecSQL("insert into t(name) values ('connected')");
+    EXPECT_EQ(Rows(), 1);
+}
+
+// A TCP port that accepts connections and never says a word: a server
+// connect to it waits until it is cancelled (or times out).
+class TSilentServer {
+public:
+    TSilentServer() {
+        FSocket = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (FSocket < 0 || ::bind(FSocket, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            ::listen(FSocket, 4) != 0 || ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        FPort = ntohs(address.sin_port);
+    }
+    ~TSilentServer() { ::close(FSocket); }
+    int Port() const { return FPort; }
+
+private:
+    int FSocket = -1;
+    int FPort = 0;
+};
+
+TEST_F(DatabaseTest, CancelAsyncStopsAConnectThatWouldWait) {
+    TSilentServer server;
+    Db->SetDatabaseProvider("PostgreSQL");
+    Db->SetDatabaseConnect("Data Source=127.0.0.1:" + std::to_string(server.Port()) +
+                           ";Initial Catalog=none;User ID=nobody");
+    Db->SetConnectionTimeout(60);
+    Db->SetConnectionOptions(TConnectionOptions{coAsyncConnect});
+    std::vector<String> completions;
+    Db->SetADOConnectComplete([&](TADODatabase*, Error* error, EventStatusEnum&) {
+        completions.push_back(error ? N(error->GetDescription()) : "connected");
+    });
+    Db->Open();
+    // The server never answers, so the connect is still under way.
+    EXPECT_TRUE(Db->StillConnecting());
+    EXPECT_FALSE(Db->GetConnected());
+    Db->CancelAsync();
+    ASSERT_TRUE(Com::PumpUntil([&] { return !Db->StillConnecting() && !completions.empty(); },
+                               std::chrono::seconds(30)));
+    EXPECT_FALSE(Db->GetConnected());
+    ASSERT_EQ(completions.size(), 1u);
+    EXPECT_NE(completions[0].find("cancel"), std::string::npos) << completions[0];
 }
 
 TEST_F(DatabaseTest, CancelAsyncWithNothingRunningChangesNothing) {
