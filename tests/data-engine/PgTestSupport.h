@@ -51,8 +51,12 @@ public:
         }
     }
     const std::string& Name() const { return FName; }
+    // A connection string whose sessions find the schema's tables first.
+    std::string ConnectionString(const std::string& extra = {}) const {
+        return PgConnectionString({}, "options='-c search_path=" + FName + "';" + extra);
+    }
     std::unique_ptr<DataEngine::TSession> Open(const std::string& extra = {}) const {
-        return DataEngine::OpenSession(PgConnectionString({}, "options='-c search_path=" + FName + "';" + extra));
+        return DataEngine::OpenSession(ConnectionString(extra));
     }
     DataEngine::TSession& Admin() { return *FAdmin; }
 

@@ -25,6 +25,15 @@ public:
     std::unique_ptr<DataEngine::TSession> Open(const std::string& extra = {}) const {
         return IsPostgres() ? FSchema->Open(extra) : OpenSqlite(FFile, extra);
     }
+    // The connection string of those sessions, for the ADO objects.
+    std::string ConnectionString(const std::string& extra = {}) const {
+        return IsPostgres() ? FSchema->ConnectionString(extra)
+                            : "Provider=SQLite;Data Source=" + DataEngine::QuoteConnectionValue(FFile) + ";" + extra;
+    }
+    // The schema the test's tables live in ("" on SQLite), for schema rowset restrictions.
+    std::string Schema() const { return IsPostgres() ? FSchema->Name() : std::string(); }
+    // A folder of the test's own, for files it writes.
+    const TTempDir& Dir() const { return FDir; }
 
 private:
     std::string FProvider;

@@ -1,4 +1,4 @@
-// The Recordset's cursor services on real SQLite files: Filter (criteria,
+// The Recordset's cursor services over each provider: Filter (criteria,
 // groups, bookmarks), Sort, Find, Index and Seek with Optimize, Delete of a
 // group, Save and opening a saved file with its pending changes.
 #include <filesystem>
@@ -12,11 +12,12 @@ namespace {
 using Com::HRESULT;
 using Com::S_OK;
 
-class CursorServicesTest : public TAdoFixture {
+class CursorServicesTest : public TAdoProviderTest {
 protected:
     void SetUp() override {
-        TAdoFixture::SetUp();
-        FConn = OpenConnection(FFile);
+        TAdoProviderTest::SetUp();
+        if (IsSkipped()) return;
+        FConn = Connect();
     }
     ComPtr<_Recordset> Client(LockTypeEnum lock = adLockBatchOptimistic,
                               const std::string& sql = "SELECT * FROM items ORDER BY id") {
@@ -50,7 +51,7 @@ using TNames = std::vector<std::string>;
 
 // ---- Filter --------------------------------------------------------------------------------------------
 
-TEST_F(CursorServicesTest, CriteriaKeepTheirRowsAndMovesSeeOnlyThem) {
+TEST_P(CursorServicesTest, CriteriaKeepTheirRowsAndMovesSeeOnlyThem) {
     // apple 1.25 qty 10 'red'; pear 2.50 qty 5 Null; plum 0.75 qty 20 'sweet'; fig 3.00 qty 2 Null.
     struct TCase {
         const char* Criteria;
@@ -93,7 +94,7 @@ TEST_F(CursorServicesTest, CriteriaKeepTheirRowsAndMovesSeeOnlyThem) {
     EXPECT_EQ(AllNames(rs), (TNames{"apple", "pear", "plum", "fig"}));
 }
 
-TEST_F(CursorServicesTest, BadCriteriaNameWhatIsWrongAndKeepThePreviousFilter) {
+TEST_P(CursorServicesTest, BadCriteriaNameWhatIsWrongAndKeepThePreviousFilter) {
     struct TCase {
         const char* Criteria;
         const char* Named;  // part of the message
@@ -119,7 +120,7 @@ TEST_F(CursorServicesTest, BadCriteriaNameWhatIsWrongAndKeepThePreviousFilter) {
     EXPECT_EQ(rs->GetRecordCount(), 3);
 }
 
-TEST_F(CursorServicesTest, BookmarksSurviveFiltersAndAnArrayOfThemIsAFilter) {
+TEST_P(CursorServicesTest, BookmarksSurviveFiltersAndAnArrayOfThemIsAFilter) {
     auto rs = Client();
     GoTo(rs, "plum");
     const Variant plum = rs->GetBookmark();
@@ -148,7 +149,7 @@ TEST_F(CursorServicesTest, BookmarksSurviveFiltersAndAnArrayOfThemIsAFilter) {
     EXPECT_EQ(N(rs->GetFilter().ToWideString()), "name = 'fig'");
 }
 
-TEST_F(CursorServicesTest, FilterGroupsShowPendingAffectedAndConflictingRows) {
+TEST_P(CursorServicesTest, FilterGroupsShowPendingAffectedAndConflictingRows) {
     auto rs = Client();
     GoTo(rs, "pear");
     rs->GetFields()->GetItem(Variant("qty"))->SetValue(Variant(6));
@@ -180,7 +181,7 @@ TEST_F(CursorServicesTest, FilterGroupsShowPendingAffectedAndConflictingRows) {
     EXPECT_EQ(TableNames(), (TNames{"apple", "pear", "plum", "kiwi"}));
 }
 
-TEST_F(CursorServicesTest, FilterMovesWithEventsAndACancelledMoveKeepsTheFilter) {
+TEST_P(CursorServicesTest, FilterMovesWithEventsAndACancelledMoveKeepsTheFilter) {
     struct TSink : Com::TImplements<Com::TInterfacedObject, RecordsetEventsVt> {
         std::vector<std::pair<std::string, int>> Calls;
         bool Cancel = false;
@@ -230,7 +231,7 @@ TEST_F(CursorServicesTest, FilterMovesWithEventsAndACancelledMoveKeepsTheFilter)
     Com::InterfaceDisconnect(rs.Get(), DIID_RecordsetEvents, cookie);
 }
 
-TEST_F(CursorServicesTest, ClonesKeepTheirOwnFilterAndSeeDeletesOfEachOther) {
+TEST_P(CursorServicesTest, ClonesKeepTheirOwnFilterAndSeeDeletesOfEachOther) {
     auto rs = Client();
     auto clone = rs->Clone(adLockUnspecified);
     rs->SetFilter(Variant(W("qty > 4")));
@@ -247,7 +248,7 @@ TEST_F(CursorServicesTest, ClonesKeepTheirOwnFilterAndSeeDeletesOfEachOther) {
     EXPECT_EQ(AllNames(clone), (TNames{"apple", "pear", "plum", "fig"}));
 }
 
-TEST_F(CursorServicesTest, DeleteOfAGroupDeletesTheFilteredRows) {
+TEST_P(CursorServicesTest, DeleteOfAGroupDeletesTheFilteredRows) {
     auto rs = Client(adLockOptimistic);
     EXPECT_EQ(OleCode([&] { rs->Delete(adAffectGroup); }), AdoCode(adErrInvalidArgument));
     rs->SetFilter(Variant(W("qty < 10")));
@@ -272,7 +273,7 @@ TEST_F(CursorServicesTest, DeleteOfAGroupDeletesTheFilteredRows) {
 
 // ---- Sort -------------------------------------------------------------------------------------------------
 
-TEST_F(CursorServicesTest, SortOrdersByTypeStablyWithoutFetchingAgain) {
+TEST_P(CursorServicesTest, SortOrdersByTypeStablyWithoutFetchingAgain) {
     Exec(FConn, "INSERT INTO items (name, price, qty) VALUES ('kiwi', 10, 100), ('lime', 0.75, 5)");
     struct TCase {
         const char* Sort;
@@ -315,7 +316,7 @@ TEST_F(CursorServicesTest, SortOrdersByTypeStablyWithoutFetchingAgain) {
     EXPECT_EQ(AllNames(rs), (TNames{"fig", "plum", "apple", "pear", "lime"}));
 }
 
-TEST_F(CursorServicesTest, SortNeedsAClientCursor) {
+TEST_P(CursorServicesTest, SortNeedsAClientCursor) {
     auto rs = OpenRecordset(FConn, "SELECT * FROM items", adUseServer, adOpenKeyset, adLockOptimistic);
     EXPECT_EQ(OleCode([&] { rs->SetSort(u"name"); }), AdoCode(adErrFeatureNotAvailable));
     // Filter works on any cursor that holds its rows.
@@ -327,7 +328,7 @@ TEST_F(CursorServicesTest, SortNeedsAClientCursor) {
 
 // ---- Find ---------------------------------------------------------------------------------------------------
 
-TEST_F(CursorServicesTest, FindSearchesFromItsStartBySkipAndDirection) {
+TEST_P(CursorServicesTest, FindSearchesFromItsStartBySkipAndDirection) {
     auto rs = Client();
     GoTo(rs, "pear");
     const Variant pear = rs->GetBookmark();
@@ -375,7 +376,7 @@ TEST_F(CursorServicesTest, FindSearchesFromItsStartBySkipAndDirection) {
     EXPECT_TRUE(rs->GetEOF());
 }
 
-TEST_F(CursorServicesTest, FindOnAForwardOnlyCursorGoesForwardOnly) {
+TEST_P(CursorServicesTest, FindOnAForwardOnlyCursorGoesForwardOnly) {
     auto rs = OpenRecordset(FConn, "SELECT * FROM items ORDER BY id", adUseServer, adOpenForwardOnly, adLockReadOnly);
     rs->Find(u"qty = 20", 0, adSearchForward, Com::EmptyParam);
     EXPECT_EQ(N(FieldValue(rs, "name").ToWideString()), "plum");
@@ -386,7 +387,7 @@ TEST_F(CursorServicesTest, FindOnAForwardOnlyCursorGoesForwardOnly) {
 
 // ---- Index, Seek, Optimize ----------------------------------------------------------------------------------
 
-TEST_F(CursorServicesTest, OptimizeMakesAnIndexThatOrdersAndSeeks) {
+TEST_P(CursorServicesTest, OptimizeMakesAnIndexThatOrdersAndSeeks) {
     Exec(FConn, "INSERT INTO items (name, price, qty) VALUES ('kiwi', 4, 5), ('lime', 1, 20)");
     auto rs = Client();
     EXPECT_TRUE(rs->Supports(adIndex));
@@ -437,7 +438,7 @@ TEST_F(CursorServicesTest, OptimizeMakesAnIndexThatOrdersAndSeeks) {
     EXPECT_EQ(AllNames(rs), (TNames{"apple", "pear", "plum", "fig", "kiwi", "lime"}));
 }
 
-TEST_F(CursorServicesTest, TheProvidersIndexesServeSeek) {
+TEST_P(CursorServicesTest, TheProvidersIndexesServeSeek) {
     Exec(FConn, "CREATE INDEX ix_name_qty ON items (name, qty DESC)");
     Exec(FConn, "INSERT INTO items (name, price, qty) VALUES ('pear', 9, 7)");
     auto rs = Client();
@@ -453,8 +454,8 @@ TEST_F(CursorServicesTest, TheProvidersIndexesServeSeek) {
 
 // ---- Save and Open of saved files ----------------------------------------------------------------------------
 
-TEST_F(CursorServicesTest, SavedChangesReopenEditSaveAgainAndReachTheDatabase) {
-    const std::string file = FDir.File("items.xml");
+TEST_P(CursorServicesTest, SavedChangesReopenEditSaveAgainAndReachTheDatabase) {
+    const std::string file = File("items.xml");
     {
         auto rs = Client();
         GoTo(rs, "pear");
@@ -499,8 +500,8 @@ TEST_F(CursorServicesTest, SavedChangesReopenEditSaveAgainAndReachTheDatabase) {
     EXPECT_DOUBLE_EQ(FieldValue(check, "price").ToDouble(), 0.5);
 }
 
-TEST_F(CursorServicesTest, SaveKeepsOnlyCriteriaRowsAndNeverReplacesAnotherFile) {
-    const std::string file = FDir.File("cheap.xml");
+TEST_P(CursorServicesTest, SaveKeepsOnlyCriteriaRowsAndNeverReplacesAnotherFile) {
+    const std::string file = File("cheap.xml");
     auto rs = Client();
     rs->SetFilter(Variant(W("price < 2")));
     rs->Save(Variant(W(file)), adPersistXML);
@@ -509,7 +510,7 @@ TEST_F(CursorServicesTest, SaveKeepsOnlyCriteriaRowsAndNeverReplacesAnotherFile)
     EXPECT_EQ(AllNames(reopened), (TNames{"apple", "plum"}));
 
     // A group filter does not narrow what is saved.
-    const std::string all = FDir.File("all.xml");
+    const std::string all = File("all.xml");
     rs->SetFilter(Variant(static_cast<int>(adFilterPendingRecords)));
     rs->Save(Variant(W(all)), adPersistXML);
     auto whole = CoRecordset::Create();
@@ -517,7 +518,7 @@ TEST_F(CursorServicesTest, SaveKeepsOnlyCriteriaRowsAndNeverReplacesAnotherFile)
     EXPECT_EQ(whole->GetRecordCount(), 4);
 
     // Another file already there stays as it was.
-    const std::string other = FDir.File("other.xml");
+    const std::string other = File("other.xml");
     { std::ofstream(other) << "keep me"; }
     auto fresh = Client();
     const std::string message = OleError([&] { fresh->Save(Variant(W(other)), adPersistXML); });
@@ -525,15 +526,15 @@ TEST_F(CursorServicesTest, SaveKeepsOnlyCriteriaRowsAndNeverReplacesAnotherFile)
     std::ifstream in(other);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep me");
     // A format that cannot be written leaves no file.
-    const std::string adtg = FDir.File("items.adtg");
+    const std::string adtg = File("items.adtg");
     EXPECT_EQ(OleCode([&] { fresh->Save(Variant(W(adtg)), adPersistADTG); }), AdoCode(adErrFeatureNotAvailable));
     EXPECT_FALSE(std::filesystem::exists(adtg));
 }
 
-TEST_F(CursorServicesTest, OpeningABadFileNamesItAndLeavesTheRecordsetClosed) {
-    const std::string junk = FDir.File("junk.xml");
+TEST_P(CursorServicesTest, OpeningABadFileNamesItAndLeavesTheRecordsetClosed) {
+    const std::string junk = File("junk.xml");
     { std::ofstream(junk) << "<xml><rs:data><z:row"; }
-    for (const std::string& f : {junk, FDir.File("absent.xml")}) {
+    for (const std::string& f : {junk, File("absent.xml")}) {
         SCOPED_TRACE(f);
         auto rs = CoRecordset::Create();
         const std::string message = OleError(
@@ -542,6 +543,8 @@ TEST_F(CursorServicesTest, OpeningABadFileNamesItAndLeavesTheRecordsetClosed) {
         EXPECT_EQ(rs->GetState(), adStateClosed);
     }
 }
+
+VELORA_PROVIDER_SUITE(CursorServicesTest);
 
 }  // namespace
 }  // namespace AdoTest

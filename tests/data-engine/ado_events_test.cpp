@@ -158,7 +158,7 @@ public:
     }
 };
 
-class EventsTest : public TAdoFixture {
+class EventsTest : public TAdoProviderTest {
 protected:
     ComPtr<TConnectionSink> Advise(const ComPtr<_Connection>& c, const Rtl::IID& iid = DIID_ConnectionEvents) {
         auto sink = Com::MakeComObject<TConnectionSink>();
@@ -187,11 +187,12 @@ protected:
     }
 };
 
-TEST_F(EventsTest, ConnectionEventsSurroundTheirOperations) {
+TEST_P(EventsTest, ConnectionEventsSurroundTheirOperations) {
     auto c = CoConnection::Create();
     auto sink = Advise(c);
-    c->Open(W(ConnectionStringFor(FFile)));
-    EXPECT_NE(sink->LastConnectionString.find("test.db"), std::string::npos);
+    c->Open(W(ConnectionString()));
+    EXPECT_NE(sink->LastConnectionString.find(IsPostgres() ? Target().Schema() : "target.db"), std::string::npos)
+        << sink->LastConnectionString;
     Variant affected;
     c->Execute(u"UPDATE items SET qty = 0 WHERE id < 3", &affected, adExecuteNoRecords);
     EXPECT_EQ(sink->LastAffected, 2);
@@ -211,8 +212,8 @@ TEST_F(EventsTest, ConnectionEventsSurroundTheirOperations) {
     for (const auto& call : sink->Calls) EXPECT_EQ(call.Status, adStatusOK) << call.Name;
 }
 
-TEST_F(EventsTest, FailuresReachTheCompleteEvents) {
-    auto c = OpenConnection(FFile);
+TEST_P(EventsTest, FailuresReachTheCompleteEvents) {
+    auto c = Connect();
     auto sink = Advise(c);
     EXPECT_FALSE(OleError([&] { c->Execute(u"SELECT nothing FROM nowhere", nullptr, adCmdText); }).empty());
     const TCall& done = sink->Last("ExecuteComplete");
@@ -223,52 +224,58 @@ TEST_F(EventsTest, FailuresReachTheCompleteEvents) {
     // A failed connect reports to ConnectComplete and leaves the connection closed.
     auto fresh = CoConnection::Create();
     auto freshSink = Advise(fresh);
-    OleError([&] { fresh->Open(u"Provider=SQLite;Mode=Read;Data Source=/no/such/dir/x.db"); });
+    const std::string missing = IsPostgres() ? "velora_no_such_database" : "/no/such/dir/x.db";
+    OleError([&] {
+        fresh->Open(W(IsPostgres() ? EngineTest::PgConnectionString(missing)
+                                   : "Provider=SQLite;Mode=Read;Data Source=" + missing));
+    });
     EXPECT_EQ(freshSink->Last("ConnectComplete").Status, adStatusErrorsOccurred);
-    EXPECT_NE(freshSink->Last("ConnectComplete").Error.find("/no/such/dir/x.db"), std::string::npos);
+    EXPECT_NE(freshSink->Last("ConnectComplete").Error.find(missing), std::string::npos)
+        << freshSink->Last("ConnectComplete").Error;
+    EXPECT_EQ(fresh->GetState(), adStateClosed);
 }
 
-TEST_F(EventsTest, CancelInAWillEventCancelsTheOperation) {
+TEST_P(EventsTest, CancelInAWillEventCancelsTheOperation) {
     auto c = CoConnection::Create();
     auto sink = Advise(c);
     sink->Reply["WillConnect"] = adStatusCancel;
-    const std::string message = OleError([&] { c->Open(W(ConnectionStringFor(FFile))); });
+    const std::string message = OleError([&] { c->Open(W(ConnectionString())); });
     EXPECT_NE(message.find("Operation was cancelled"), std::string::npos) << message;
     EXPECT_EQ(c->GetState(), adStateClosed);
     EXPECT_EQ(c->GetErrors()->GetItem(Variant(0))->GetNumber(), AdoCode(adErrOperationCancelled));
     EXPECT_EQ(sink->Last("ConnectComplete").Status, adStatusErrorsOccurred);
     sink->Reply.clear();
-    c->Open(W(ConnectionStringFor(FFile)));
+    c->Open(W(ConnectionString()));
     sink->Reply["WillExecute"] = adStatusCancel;
     EXPECT_EQ(OleCode([&] { Exec(c, "DELETE FROM items"); }), AdoCode(adErrOperationCancelled));
     sink->Reply.clear();
     EXPECT_EQ(FieldValue(c->Execute(u"SELECT COUNT(*) AS n FROM items", nullptr, adCmdText), "n").ToInteger(), 4);
 }
 
-TEST_F(EventsTest, WillExecuteMayChangeTheText) {
-    auto c = OpenConnection(FFile);
+TEST_P(EventsTest, WillExecuteMayChangeTheText) {
+    auto c = Connect();
     auto sink = Advise(c);
     sink->EditSource = [](WideString& source) { source = u"SELECT 'rewritten' AS t"; };
     auto rs = c->Execute(u"SELECT name AS t FROM items", nullptr, adCmdText);
     EXPECT_EQ(N(FieldValue(rs, "t").ToWideString()), "rewritten");
 }
 
-TEST_F(EventsTest, UnwantedEventIsNotRaisedAgainForThatObject) {
-    auto c = OpenConnection(FFile);
+TEST_P(EventsTest, UnwantedEventIsNotRaisedAgainForThatObject) {
+    auto c = Connect();
     auto sink = Advise(c);
     sink->Reply["ExecuteComplete"] = adStatusUnwantedEvent;
     for (int i = 0; i < 3; ++i) Exec(c, "UPDATE items SET qty = qty");
     EXPECT_EQ(sink->Count("ExecuteComplete"), 1);
     EXPECT_EQ(sink->Count("WillExecute"), 3);
     // Another connection still raises it.
-    auto other = OpenConnection(FFile);
+    auto other = Connect();
     auto otherSink = Advise(other);
     Exec(other, "UPDATE items SET qty = qty");
     EXPECT_EQ(otherSink->Count("ExecuteComplete"), 1);
 }
 
-TEST_F(EventsTest, RecordsetEventsAroundFieldChangesUpdatesAndMoves) {
-    auto c = OpenConnection(FFile);
+TEST_P(EventsTest, RecordsetEventsAroundFieldChangesUpdatesAndMoves) {
+    auto c = Connect();
     ComPtr<TRecordsetSink> sink;
     auto rs = OpenWithSink(c, sink);
     EXPECT_EQ(sink->Names(), (std::vector<std::string>{"WillMove", "MoveComplete"}));  // opening lands on a row
@@ -301,8 +308,8 @@ TEST_F(EventsTest, RecordsetEventsAroundFieldChangesUpdatesAndMoves) {
     EXPECT_EQ(sink->Calls[8].Reason, adRsnClose);
 }
 
-TEST_F(EventsTest, CancellingRecordsetOperationsChangesNothing) {
-    auto c = OpenConnection(FFile);
+TEST_P(EventsTest, CancellingRecordsetOperationsChangesNothing) {
+    auto c = Connect();
     ComPtr<TRecordsetSink> sink;
     auto rs = OpenWithSink(c, sink);
     sink->Reply["WillMove"] = adStatusCancel;
@@ -325,8 +332,8 @@ TEST_F(EventsTest, CancellingRecordsetOperationsChangesNothing) {
     EXPECT_EQ(FieldValue(check, "qty").ToInteger(), 10);
 }
 
-TEST_F(EventsTest, UnwantedIsPerReasonForEventsWithReasons) {
-    auto c = OpenConnection(FFile);
+TEST_P(EventsTest, UnwantedIsPerReasonForEventsWithReasons) {
+    auto c = Connect();
     ComPtr<TRecordsetSink> sink;
     auto rs = OpenWithSink(c, sink);
     sink->Reply["WillMove:" + std::to_string(adRsnMoveNext)] = adStatusUnwantedEvent;
@@ -344,8 +351,8 @@ TEST_F(EventsTest, UnwantedIsPerReasonForEventsWithReasons) {
     EXPECT_EQ(sink->Count("MoveComplete"), 4);  // the open, two MoveNext, MoveFirst
 }
 
-TEST_F(EventsTest, EndOfRecordsetLetsTheHandlerAddRows) {
-    auto c = OpenConnection(FFile);
+TEST_P(EventsTest, EndOfRecordsetLetsTheHandlerAddRows) {
+    auto c = Connect();
     ComPtr<TRecordsetSink> sink;
     auto rs = OpenWithSink(c, sink, adLockBatchOptimistic);
     rs->MoveLast();
@@ -362,16 +369,16 @@ TEST_F(EventsTest, EndOfRecordsetLetsTheHandlerAddRows) {
     EXPECT_EQ(sink->Count("EndOfRecordset"), 2);
 }
 
-TEST_F(EventsTest, InfoMessageReportsAChangedCursorType) {
-    auto c = OpenConnection(FFile);
+TEST_P(EventsTest, InfoMessageReportsAChangedCursorType) {
+    auto c = Connect();
     auto sink = Advise(c, IID_ConnectionEventsVt);
     OpenRecordset(c, "SELECT * FROM items", adUseClient, adOpenDynamic, adLockOptimistic);
     ASSERT_EQ(sink->Count("InfoMessage"), 1);
     EXPECT_NE(sink->Last("InfoMessage").Error.find("adOpenStatic"), std::string::npos);
 }
 
-TEST_F(EventsTest, ConnectionPointsAcceptOnlyTheirSinksAndUnadviseStopsEvents) {
-    auto c = OpenConnection(FFile);
+TEST_P(EventsTest, ConnectionPointsAcceptOnlyTheirSinksAndUnadviseStopsEvents) {
+    auto c = Connect();
     auto rsSink = Com::MakeComObject<TRecordsetSink>();
     int cookie = 0;
     EXPECT_EQ(Com::InterfaceConnect(c.Get(), DIID_ConnectionEvents, static_cast<RecordsetEventsVt*>(rsSink.Get()), cookie),
@@ -385,6 +392,8 @@ TEST_F(EventsTest, ConnectionPointsAcceptOnlyTheirSinksAndUnadviseStopsEvents) {
     rs->MoveNext();
     EXPECT_TRUE(sink->Calls.empty());
 }
+
+VELORA_PROVIDER_SUITE(EventsTest);
 
 }  // namespace
 }  // namespace AdoTest

@@ -7,7 +7,6 @@ namespace DataEngine::Ado {
 
 namespace {
 
-constexpr const char* SavepointName = "velora_row_write";
 
 String QuoteName(std::string_view name) {
     String out = "\"";
@@ -148,7 +147,8 @@ TRowWriter::TTable& TRowWriter::TableOf(const std::vector<std::size_t>& columns,
                                                                : String("it comes from several tables")));
     TTable& t = *found;
     if (!t.KeysLoaded) {
-        t.KeyNames = FConnection.GetSession().GetKeyColumns(t.Schema.empty() ? t.Catalog : t.Schema, t.Name);
+        // A table in a schema is named with it, so that a table of the same name elsewhere is not taken.
+        t.KeyNames = FConnection.GetSession().GetKeyColumns(t.Catalog, t.Schema.empty() ? t.Name : t.Schema + "." + t.Name);
         t.KeysLoaded = true;
         t.KeyComplete = !t.KeyNames.empty();
         for (const String& k : t.KeyNames) {
@@ -251,24 +251,38 @@ Int64 TRowWriter::Run(const String& sql, const std::vector<std::pair<Variant, Da
     return rows;
 }
 
-void TRowWriter::Savepoint() { Run(String("SAVEPOINT ") + SavepointName, {}); }
-void TRowWriter::Release() { Run(String("RELEASE ") + SavepointName, {}); }
-void TRowWriter::BeginBatch() { Run("SAVEPOINT velora_batch", {}); }
-void TRowWriter::EndBatch() { Run("RELEASE velora_batch", {}); }
+// The savepoints are the session's own nested transactions: a provider opens a
+// transaction for the outermost one (a bare SAVEPOINT is refused outside a
+// transaction by some databases), and the session's level stays true. Each
+// remembers the level it made, so rolling back twice (a conflict, then the
+// caller's cleanup) never reaches a level someone else began.
+void TRowWriter::Savepoint() { FRowLevel = FConnection.GetSession().BeginTrans(); }
+void TRowWriter::Release() { EndLevel(FRowLevel, true); }
+void TRowWriter::BeginBatch() { FBatchLevel = FConnection.GetSession().BeginTrans(); }
+void TRowWriter::EndBatch() { EndLevel(FBatchLevel, true); }
 void TRowWriter::AbandonBatch() noexcept {
     try {
-        Run("ROLLBACK TO velora_batch", {});
-        Run("RELEASE velora_batch", {});
+        EndLevel(FBatchLevel, false);
     } catch (...) {
     }
 }
 
 void TRowWriter::RollbackSavepoint() noexcept {
     try {
-        Run(String("ROLLBACK TO ") + SavepointName, {});
-        Run(String("RELEASE ") + SavepointName, {});
+        EndLevel(FRowLevel, false);
     } catch (...) {
     }
+}
+
+void TRowWriter::EndLevel(int& level, bool commit) {
+    const int mine = level;
+    level = 0;
+    TSession& session = FConnection.GetSession();
+    if (mine <= 0 || session.GetTransactionLevel() != mine) return;
+    if (commit)
+        session.CommitTrans();
+    else
+        session.RollbackTrans();
 }
 
 String TRowWriter::KeyText(const TTable& t, TRowStore& store, TRowId row) const {

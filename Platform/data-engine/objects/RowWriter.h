@@ -74,6 +74,8 @@ private:
     void Savepoint();
     void Release();
     void RollbackSavepoint() noexcept;
+    // Commits or rolls back the nested transaction begun at level, if it is still the innermost.
+    void EndLevel(int& level, bool commit);
     [[noreturn]] void Conflict(TTable& t, TRowStore& store, TRowId row, const TFound& found, const String& why,
                                std::string_view action);
     String KeyText(const TTable& t, TRowStore& store, TRowId row) const;
@@ -83,6 +85,8 @@ private:
     std::vector<std::unique_ptr<TTable>> FTables;
     std::vector<int> FTableOfColumn;  // index into FTables, -1 for columns of no table
     std::size_t FWritableCount = 0;
+    int FRowLevel = 0;    // the session's level of the savepoint around one row's write
+    int FBatchLevel = 0;  // and of the one around an UpdateBatch
 };
 
 // Whether two cells of one storage kind hold the same value.

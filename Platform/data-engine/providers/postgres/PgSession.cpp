@@ -145,8 +145,12 @@ public:
         }
         const String catalog = Rtl::Trim(props.Get("Initial Catalog"));
         if (!catalog.empty()) p.Set("dbname", catalog);
-        if (!userId.empty()) p.Set("user", userId);
-        if (!password.empty()) p.Set("password", password);
+        // The caller's user and password win; without them, those of the connection string
+        // (ADO's Connection.Open passes its own arguments, usually empty).
+        const String user = userId.empty() ? props.Get("User ID") : userId;
+        const String secret = password.empty() ? props.Get("Password") : password;
+        if (!user.empty()) p.Set("user", user);
+        if (!secret.empty()) p.Set("password", secret);
         int connectTimeout = 15;
         if (props.Has("Connect Timeout")) connectTimeout = ParseWholeNumber(props.Get("Connect Timeout"), "Connect Timeout", "seconds", "PostgreSQL");
         const int mode = ParseConnectMode(props.Get("Mode"), "PostgreSQL");

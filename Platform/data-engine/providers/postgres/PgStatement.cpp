@@ -23,6 +23,11 @@ Int64 AffectedOf(const PGresult* r) {
     return n && *n ? std::atoll(n) : 0;
 }
 
+// Errors that only say the server could not tell a parameter's type from the
+// text: could not determine the data type, an operator or function that is
+// ambiguous or unknown for arguments of unknown type.
+bool NeedsParameterTypes(const String& state) { return state == "42P18" || state == "42725" || state == "42883"; }
+
 TParamInfo ParamInfoOf(Oid type, const String& name, int ordinal, ParameterDirectionEnum direction) {
     TParamInfo info;
     info.Name = name;
@@ -253,8 +258,14 @@ void TPgStatement::Prepare(const String& text) {
     }
     // The first statement is checked and described now: errors in it show at
     // once, and its parameters get the types the server infers. Later ones may
-    // need what earlier ones create, and are described when they run.
-    DescribePart(FParts[0], {});
+    // need what earlier ones create, and are described when they run. So is a
+    // first statement whose parameters the server cannot type from the text
+    // alone ("? IS NULL", ":a - :b"): the values bound say it when it runs.
+    try {
+        DescribePart(FParts[0], {});
+    } catch (const EEngineError& e) {
+        if (FParts[0].Text.Params.empty() || !NeedsParameterTypes(e.GetSQLState())) throw;
+    }
 }
 
 void TPgStatement::DescribePart(TPart& part, const std::vector<TPgParamValue>& values) {
@@ -330,12 +341,27 @@ TResultStream& TPgStatement::RunPart(TPart& part, const std::vector<TPgParamValu
     FResult.Reset();
     FResult.FStatement = part.Text.Original;
     Park(core);
-    if (!part.Described) DescribePart(part, values);
+    const std::vector<TPgParamValue>* sent = &values;
+    std::vector<TPgParamValue> asText;
+    if (!part.Described) {
+        try {
+            DescribePart(part, values);
+        } catch (const EEngineError& e) {
+            if (e.GetSQLState() != "42P18") throw;
+            // A parameter nothing gives a type to (a Null or a text in "? IS NULL")
+            // is text, as the server takes a quoted literal of unknown type.
+            asText = values;
+            for (auto& v : asText)
+                if (!v.Type) v.Type = oidText;
+            DescribePart(part, asText);
+            sent = &asText;
+        }
+    }
 
     std::vector<Oid> types;
     std::vector<const char*> data;
     std::vector<int> lengths, formats;
-    for (const auto& v : values) {
+    for (const auto& v : *sent) {
         types.push_back(v.Type);
         data.push_back(v.Null ? nullptr : v.Data.c_str());
         lengths.push_back(static_cast<int>(v.Data.size()));
@@ -343,7 +369,7 @@ TResultStream& TPgStatement::RunPart(TPart& part, const std::vector<TPgParamValu
     }
     core.TimedOut.store(false);
     core.CancelRequested.store(false);
-    const int n = static_cast<int>(values.size());
+    const int n = static_cast<int>(sent->size());
     if (!PQsendQueryParams(core.Conn, part.Text.Sql.c_str(), n, types.data(), data.data(), lengths.data(),
                            formats.data(), 0))
         RaisePgError(core, nullptr, part.Text.Original);
