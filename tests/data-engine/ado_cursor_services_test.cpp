@@ -439,6 +439,15 @@ TEST_P(CursorServicesTest, OptimizeMakesAnIndexThatOrdersAndSeeks) {
 }
 
 TEST_P(CursorServicesTest, TheProvidersIndexesServeSeek) {
+    // On the server, a table of the same name in another schema has an index of the same name over other columns:
+    // only the recordset's own table's index counts.
+    std::unique_ptr<EngineTest::TPgSchema> elsewhere;
+    if (IsPostgres()) {
+        elsewhere = std::make_unique<EngineTest::TPgSchema>();
+        const std::string other = elsewhere->Name();
+        EngineTest::Exec(elsewhere->Admin(), "CREATE TABLE " + other + ".items (id INT PRIMARY KEY, note TEXT); " +
+                                                 "CREATE INDEX ix_name_qty ON " + other + ".items (note, id)");
+    }
     Exec(FConn, "CREATE INDEX ix_name_qty ON items (name, qty DESC)");
     Exec(FConn, "INSERT INTO items (name, price, qty) VALUES ('pear', 9, 7)");
     auto rs = Client();

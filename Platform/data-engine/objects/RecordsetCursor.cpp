@@ -217,14 +217,17 @@ void TRecordsetObject::LoadProviderIndexes() {
     FProviderIndexesLoaded = true;
     if (!FConnection || !FConnection->IsOpen() || FFabricated || FSchemaRowset) return;
     // The indexes of the one table every column comes from.
-    String table;
+    String table, owner;
     for (const auto& c : FStore->Store().GetColumns()) {
         if (c.BaseTableName.empty()) continue;
         if (!table.empty() && !Rtl::SameText(table, c.BaseTableName)) return;
         table = c.BaseTableName;
+        owner = c.BaseSchemaName;
     }
     if (table.empty()) return;
-    Variant restrictions = Rtl::VarArrayOf({Variant(), Variant(), Variant(), Variant(), Variant(Wide(table))});
+    // In the table's own schema: a table of the same name in another has other indexes.
+    Variant restrictions = Rtl::VarArrayOf(
+        {Variant(), owner.empty() ? Variant() : Variant(Wide(owner)), Variant(), Variant(), Variant(Wide(table))});
     ComPtr<_Recordset> schema;
     try {
         schema = FConnection->OpenSchema(adSchemaIndexes, restrictions, Com::EmptyParam);
