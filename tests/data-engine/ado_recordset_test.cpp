@@ -293,6 +293,47 @@ TEST_F(RecordsetSqliteTest, FieldsDescribeTheColumnsByTheDeclaredTypes) {
     EXPECT_EQ(fields->GetItem(Variant("V")).Get(), fields->GetItem(Variant(11)).Get());
 }
 
+TEST_P(RecordsetTest, FieldsCarryTypesKeysAndBaseColumnsOfTheTable) {
+    struct TCase {
+        const char* Name;
+        DataTypeEnum Type;
+        int DefinedSize;
+        bool Key, AutoIncrement, Nullable;
+    };
+    // An integer key is SQLite's 64-bit row id; the server's SERIAL is a 32-bit integer.
+    const std::vector<TCase> cases = {
+        {"id", IsPostgres() ? adInteger : adBigInt, IsPostgres() ? 4 : 8, true, true, false},
+        {"name", adVarWChar, 20, false, false, false},
+        {"price", adNumeric, 19, false, false, true},
+        {"qty", adInteger, 4, false, false, true},
+        {"note", adLongVarWChar, 1073741823, false, false, true},
+        {"data", adLongVarBinary, 2147483647, false, false, true},
+    };
+    auto rs = Open("SELECT * FROM items", adUseClient, adOpenStatic, adLockOptimistic);
+    auto fields = rs->GetFields();
+    ASSERT_EQ(fields->GetCount(), static_cast<int>(cases.size()));
+    for (std::size_t k = 0; k < cases.size(); ++k) {
+        const auto& tc = cases[k];
+        SCOPED_TRACE(tc.Name);
+        auto f = fields->GetItem(Variant(static_cast<int>(k)));
+        EXPECT_EQ(N(f->GetName()), tc.Name);
+        EXPECT_EQ(f->GetType(), tc.Type);
+        EXPECT_EQ(f->GetDefinedSize(), tc.DefinedSize);
+        EXPECT_EQ((f->GetAttributes() & adFldKeyColumn) != 0, tc.Key);
+        // (SQLite's own column metadata calls a row-id key nullable: a Null stored there takes a new number.)
+        if (!tc.Key || IsPostgres()) EXPECT_EQ((f->GetAttributes() & adFldIsNullable) != 0, tc.Nullable);
+        EXPECT_TRUE(f->GetAttributes() & adFldUpdatable);
+        auto props = f->GetProperties();
+        EXPECT_EQ(N(props->GetItem(Variant("BASETABLENAME"))->GetValue().ToWideString()), "items");
+        EXPECT_EQ(N(props->GetItem(Variant("BASECOLUMNNAME"))->GetValue().ToWideString()), tc.Name);
+        EXPECT_EQ(props->GetItem(Variant("KEYCOLUMN"))->GetValue().ToBoolean(), tc.Key);
+        EXPECT_EQ(props->GetItem(Variant("ISAUTOINCREMENT"))->GetValue().ToBoolean(), tc.AutoIncrement);
+    }
+    EXPECT_EQ(fields->GetItem(Variant("price"))->GetPrecision(), 10);
+    EXPECT_EQ(fields->GetItem(Variant("price"))->GetNumericScale(), 2);
+    EXPECT_EQ(FieldValue(rs, "price").VType(), Rtl::varDecimal);
+}
+
 TEST_P(RecordsetTest, ReadOnlyRecordsetsShowNoUpdatableFields) {
     auto rs = Open("SELECT * FROM items", adUseClient, adOpenStatic, adLockReadOnly);
     EXPECT_FALSE(rs->GetFields()->GetItem(Variant("name"))->GetAttributes() & adFldUpdatable);
