@@ -514,5 +514,411 @@ TEST_F(AsyncTest, CommandCancelStopsItsExecution) {
     EXPECT_EQ(cmd->Execute(nullptr, Variant(), adCmdText)->GetFields()->GetItem(Variant(0))->GetValue().ToInteger(), 4);
 }
 
+
+// ---- Fetching --------------------------------------------------------------------------------------------
+
+// Numbers 1..n, one row each.
+std::string Numbers(int n) {
+    return "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < " + std::to_string(n) +
+           ") SELECT x FROM c";
+}
+// Numbers without end, each row after some work: the fetch runs until it is stopped.
+constexpr const char* EndlessRows =
+    "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) "
+    "SELECT x, (WITH RECURSIVE d(y) AS (SELECT 1 UNION ALL SELECT y + 1 FROM d WHERE y < 500) "
+    "SELECT count(*) FROM d) AS w FROM c";
+
+struct TFetchEvent {
+    std::string Name;
+    std::thread::id Thread;
+    int Progress = 0;
+    EventStatusEnum Status = adStatusOK;
+    std::string Error;
+};
+
+// Records the fetch events of a recordset with the thread they ran on.
+class TFetchSink : public Com::TImplements<Com::TInterfacedObject, RecordsetEventsVt> {
+public:
+    std::vector<TFetchEvent> Events;
+    std::vector<std::string> Others;  // the other events, by name
+    std::function<void()> OnProgress;
+
+    int Count(const std::string& name) const {
+        int n = 0;
+        for (const auto& e : Events) n += e.Name == name;
+        return n;
+    }
+    const TFetchEvent& Complete() const {
+        for (const auto& e : Events)
+            if (e.Name == "FetchComplete") return e;
+        throw std::runtime_error("no FetchComplete");
+    }
+    int LastProgress() const {
+        int p = 0;
+        for (const auto& e : Events)
+            if (e.Name == "FetchProgress") p = e.Progress;
+        return p;
+    }
+
+    HRESULT WillChangeField(int, const Variant&, EventStatusEnum&, _Recordset*) override { return S_OK; }
+    HRESULT FieldChangeComplete(int, const Variant&, Error*, EventStatusEnum&, _Recordset*) override { return S_OK; }
+    HRESULT WillChangeRecord(EventReasonEnum, int, EventStatusEnum&, _Recordset*) override { return S_OK; }
+    HRESULT RecordChangeComplete(EventReasonEnum, int, Error*, EventStatusEnum&, _Recordset*) override { return S_OK; }
+    HRESULT WillChangeRecordset(EventReasonEnum, EventStatusEnum&, _Recordset*) override {
+        Others.push_back("WillChangeRecordset");
+        return S_OK;
+    }
+    HRESULT RecordsetChangeComplete(EventReasonEnum, Error*, EventStatusEnum&, _Recordset*) override {
+        Others.push_back("RecordsetChangeComplete");
+        return S_OK;
+    }
+    HRESULT WillMove(EventReasonEnum, EventStatusEnum&, _Recordset*) override { return S_OK; }
+    HRESULT MoveComplete(EventReasonEnum, Error*, EventStatusEnum&, _Recordset*) override { return S_OK; }
+    HRESULT EndOfRecordset(bool&, EventStatusEnum&, _Recordset*) override { return S_OK; }
+    HRESULT FetchProgress(int progress, int, EventStatusEnum& st, _Recordset*) override {
+        Events.push_back({"FetchProgress", std::this_thread::get_id(), progress, st, {}});
+        if (OnProgress) OnProgress();
+        return S_OK;
+    }
+    HRESULT FetchComplete(Error* e, EventStatusEnum& st, _Recordset*) override {
+        Events.push_back({"FetchComplete", std::this_thread::get_id(), 0, st, e ? N(e->GetDescription()) : ""});
+        Others.push_back("FetchComplete");
+        return S_OK;
+    }
+};
+
+class FetchTest : public AsyncTest {
+protected:
+    void SetUp() override {
+        AsyncTest::SetUp();
+        FConnection = OpenConnection(FFile);
+    }
+    // A client recordset with a sink, not open yet.
+    ComPtr<_Recordset> Prepared(ComPtr<TFetchSink>& sink) {
+        auto rs = CoRecordset::Create();
+        rs->SetCursorLocation(adUseClient);
+        sink = Com::MakeComObject<TFetchSink>();
+        int cookie = 0;
+        EXPECT_EQ(Com::InterfaceConnect(rs.Get(), DIID_RecordsetEvents, static_cast<RecordsetEventsVt*>(sink.Get()),
+                                        cookie),
+                  S_OK);
+        return rs;
+    }
+    void OpenOn(const ComPtr<_Recordset>& rs, const std::string& sql, int options) {
+        rs->Open(Variant(W(sql)), Com::VarFromInterface(FConnection), adOpenStatic, adLockReadOnly, adCmdText | options);
+    }
+    bool PumpToEnd(const ComPtr<TFetchSink>& sink) { return Pump([&] { return sink->Count("FetchComplete") == 1; }); }
+    static Int64 X(const ComPtr<_Recordset>& rs) { return FieldValue(rs, "x").ToInt64(); }
+    static void SetProperty(const ComPtr<_Recordset>& rs, const char* name, int value) {
+        rs->GetProperties()->GetItem(Variant(name))->SetValue(Variant(value));
+    }
+
+    ComPtr<_Connection> FConnection;
+};
+
+TEST_F(FetchTest, NonBlockingShowsTheInitialRowsWhileTheRestArrivesInOrder) {
+    ComPtr<TFetchSink> sink;
+    auto rs = Prepared(sink);
+    SetProperty(rs, "Initial Fetch Size", 40);
+    SetProperty(rs, "Background Fetch Size", 25);
+    OpenOn(rs, Numbers(1000), adAsyncFetchNonBlocking);
+
+    // Nothing arrives before this thread processes messages: the initial rows
+    // are all there is, and the end of them reads as EOF.
+    EXPECT_EQ(rs->GetRecordCount(), 40);
+    EXPECT_EQ(X(rs), 1);
+    rs->MoveLast();
+    EXPECT_EQ(X(rs), 40);
+    rs->MoveNext();
+    EXPECT_TRUE(rs->GetEOF());
+    EXPECT_EQ(sink->Events.size(), 0u);
+
+    ASSERT_TRUE(PumpToEnd(sink));
+    EXPECT_EQ(rs->GetState(), adStateOpen);
+    EXPECT_EQ(rs->GetRecordCount(), 1000);
+    // Progress counts every row fetched, batch by batch, on this thread; FetchComplete ends it.
+    ASSERT_GE(sink->Count("FetchProgress"), 2);
+    int last = 40;
+    for (std::size_t i = 0; i + 1 < sink->Events.size(); ++i) {
+        const auto& e = sink->Events[i];
+        EXPECT_EQ(e.Name, "FetchProgress");
+        EXPECT_EQ(e.Thread, FOwner);
+        EXPECT_GT(e.Progress, last);
+        EXPECT_LE(e.Progress - last, 25);
+        last = e.Progress;
+    }
+    EXPECT_EQ(last, 1000);
+    const TFetchEvent& done = sink->Events.back();
+    EXPECT_EQ(done.Name, "FetchComplete");
+    EXPECT_EQ(done.Thread, FOwner);
+    EXPECT_EQ(done.Status, adStatusOK);
+    // The rows stand in their order behind the initial ones; the cursor left at EOF moves on from there.
+    EXPECT_TRUE(rs->GetEOF());
+    rs->MoveFirst();
+    for (Int64 want = 1; want <= 1000; ++want, rs->MoveNext()) ASSERT_EQ(X(rs), want);
+    EXPECT_TRUE(rs->GetEOF());
+}
+
+TEST_F(FetchTest, StateShowsFetchingAndTheConnectionIsBusyUntilTheEnd) {
+    ComPtr<TFetchSink> sink;
+    auto rs = Prepared(sink);
+    OpenOn(rs, EndlessRows, adAsyncFetchNonBlocking);
+    EXPECT_EQ(rs->GetState(), adStateOpen | adStateFetching);
+    EXPECT_EQ(FConnection->GetState(), adStateOpen | adStateFetching);
+    // The session reads for the worker: nothing else may use it meanwhile.
+    EXPECT_EQ(OleCode([&] { FConnection->Execute(W("SELECT 1"), nullptr, adCmdText); }), AdoCode(adErrStillExecuting));
+    EXPECT_EQ(OleCode([&] { rs->NextRecordset(nullptr); }), AdoCode(adErrStillExecuting));
+    rs->Cancel();
+    EXPECT_EQ(rs->GetState(), adStateOpen);
+    EXPECT_EQ(FConnection->GetState(), adStateOpen);
+    EXPECT_EQ(Exec(FConnection, "INSERT INTO items (name) VALUES ('kiwi')"), 1);
+}
+
+TEST_F(FetchTest, BlockingMovesWaitForTheRowsTheyNeed) {
+    ComPtr<TFetchSink> sink;
+    auto rs = Prepared(sink);
+    SetProperty(rs, "Initial Fetch Size", 10);
+    SetProperty(rs, "Background Fetch Size", 7);
+    OpenOn(rs, Numbers(500), adAsyncFetch);
+    EXPECT_EQ(rs->GetRecordCount(), 10);
+
+    // A row beyond those fetched: the move waits until it is there.
+    rs->Move(99, Variant());
+    EXPECT_EQ(X(rs), 100);
+    EXPECT_GE(rs->GetRecordCount(), 100);
+    rs->SetAbsolutePosition(150);
+    EXPECT_EQ(X(rs), 150);
+    // Stepping past the fetched rows never meets a false EOF.
+    Int64 want = 150;
+    for (int i = 0; i < 100; ++i) {
+        rs->MoveNext();
+        ASSERT_FALSE(rs->GetEOF());
+        ASSERT_EQ(X(rs), ++want);
+    }
+    // The last row is the last of the result.
+    rs->MoveLast();
+    EXPECT_EQ(X(rs), 500);
+    EXPECT_EQ(rs->GetRecordCount(), 500);
+    EXPECT_EQ(sink->Count("FetchComplete"), 1);
+    EXPECT_EQ(sink->Complete().Status, adStatusOK);
+    for (const auto& e : sink->Events) EXPECT_EQ(e.Thread, FOwner) << e.Name;
+}
+
+TEST_F(FetchTest, MaxRecordsAndSizesLimitTheFetch) {
+    struct TCase {
+        int Initial, Batch, MaxRecords, Rows, Expected;
+    };
+    const TCase cases[] = {
+        {50, 15, 0, 49, 49},     // everything in the initial rows: no batch at all
+        {50, 15, 0, 50, 50},     // exactly the initial rows: the worker finds the end
+        {0, 1, 0, 30, 30},       // no initial rows, batches of one
+        {20, 15, 130, 1000, 130},  // MaxRecords stops the worker
+        {200, 15, 130, 1000, 130}, // ... or the initial fetch
+    };
+    for (const auto& t : cases) {
+        SCOPED_TRACE(testing::Message() << "initial " << t.Initial << ", batch " << t.Batch << ", max " << t.MaxRecords
+                                        << ", rows " << t.Rows);
+        ComPtr<TFetchSink> sink;
+        auto rs = Prepared(sink);
+        SetProperty(rs, "Initial Fetch Size", t.Initial);
+        SetProperty(rs, "Background Fetch Size", t.Batch);
+        rs->SetMaxRecords(t.MaxRecords);
+        OpenOn(rs, Numbers(t.Rows), adAsyncFetch);
+        rs->MoveLast();
+        EXPECT_EQ(X(rs), t.Expected);
+        EXPECT_EQ(rs->GetRecordCount(), t.Expected);
+        EXPECT_EQ(rs->GetState(), adStateOpen);
+        // FetchComplete comes once, whether or not a worker ran.
+        EXPECT_LE(sink->Count("FetchComplete"), 1);
+        rs->Close();
+        EXPECT_EQ(FConnection->GetState(), adStateOpen);
+    }
+    ComPtr<TFetchSink> sink;
+    auto rs = Prepared(sink);
+    EXPECT_EQ(OleCode([&] { SetProperty(rs, "Background Fetch Size", 0); }), AdoCode(adErrPropInvalidValue));
+    EXPECT_EQ(OleCode([&] { SetProperty(rs, "Initial Fetch Size", -1); }), AdoCode(adErrPropInvalidValue));
+}
+
+TEST_F(FetchTest, FiltersSortsClonesAndBookmarksSeeTheRowsThatArriveLater) {
+    ComPtr<TFetchSink> sink;
+    auto rs = Prepared(sink);
+    SetProperty(rs, "Initial Fetch Size", 30);
+    OpenOn(rs, Numbers(600), adAsyncFetchNonBlocking);
+    ASSERT_EQ(rs->GetRecordCount(), 30);
+    rs->SetAbsolutePosition(12);
+    const Variant mark = rs->GetBookmark();
+    auto clone = rs->Clone(adLockReadOnly);
+    auto sorted = rs->Clone(adLockReadOnly);
+    clone->SetFilter(Variant(W("x > 25 AND x <= 580")));
+    sorted->SetSort(W("x DESC"));
+    EXPECT_EQ(clone->GetRecordCount(), 5);
+    sorted->MoveFirst();
+    EXPECT_EQ(X(sorted), 30);
+
+    ASSERT_TRUE(PumpToEnd(sink));
+    EXPECT_EQ(rs->GetRecordCount(), 600);
+    EXPECT_EQ(clone->GetRecordCount(), 555);
+    clone->MoveFirst();
+    EXPECT_EQ(X(clone), 26);
+    clone->MoveLast();
+    EXPECT_EQ(X(clone), 580);
+    // The sort places every new row; equal keys are impossible here, so the order is exact.
+    sorted->MoveFirst();
+    for (Int64 want = 600; want >= 1; --want, sorted->MoveNext()) ASSERT_EQ(X(sorted), want);
+    rs->SetBookmark(mark);
+    EXPECT_EQ(X(rs), 12);
+    EXPECT_EQ(rs->GetAbsolutePosition(), 12);
+}
+
+TEST_F(FetchTest, CancelKeepsTheRowsFetchedAndReportsTheCancel) {
+    ComPtr<TFetchSink> sink;
+    auto rs = Prepared(sink);
+    OpenOn(rs, EndlessRows, adAsyncFetchNonBlocking);
+    ASSERT_TRUE(Pump([&] { return sink->Count("FetchProgress") >= 3; }));
+    rs->Cancel();
+    // FetchComplete came before Cancel returned, once.
+    ASSERT_EQ(sink->Count("FetchComplete"), 1);
+    const TFetchEvent& done = sink->Complete();
+    EXPECT_EQ(done.Thread, FOwner);
+    EXPECT_EQ(done.Status, adStatusErrorsOccurred);
+    EXPECT_NE(done.Error.find("cancel"), std::string::npos) << done.Error;
+    EXPECT_EQ(sink->Events.back().Name, "FetchComplete");
+    ASSERT_GT(FConnection->GetErrors()->GetCount(), 0);
+    EXPECT_EQ(N(FConnection->GetErrors()->GetItem(Variant(0))->GetDescription()), done.Error);
+    // Every row reported stays, in order, and nothing more comes.
+    const int kept = rs->GetRecordCount();
+    EXPECT_EQ(kept, sink->LastProgress());
+    EXPECT_EQ(rs->GetState(), adStateOpen);
+    Com::ProcessMessages();
+    EXPECT_EQ(rs->GetRecordCount(), kept);
+    EXPECT_EQ(sink->Count("FetchComplete"), 1);
+    Int64 want = 0;
+    for (rs->MoveFirst(); !rs->GetEOF(); rs->MoveNext()) ASSERT_EQ(X(rs), ++want);
+    EXPECT_EQ(want, kept);
+    EXPECT_EQ(Exec(FConnection, "INSERT INTO items (name) VALUES ('kiwi')"), 1);
+}
+
+TEST_F(FetchTest, CancelFromAnotherThreadLeavesFetchCompleteToTheOwner) {
+    ComPtr<TFetchSink> sink;
+    auto rs = Prepared(sink);
+    OpenOn(rs, EndlessRows, adAsyncFetchNonBlocking);
+    std::thread other([&] { rs->Cancel(); });
+    other.join();
+    EXPECT_EQ(sink->Count("FetchComplete"), 0);
+    ASSERT_TRUE(PumpToEnd(sink));
+    EXPECT_EQ(sink->Complete().Thread, FOwner);
+    EXPECT_EQ(sink->Complete().Status, adStatusErrorsOccurred);
+    EXPECT_EQ(rs->GetState(), adStateOpen);
+}
+
+TEST_F(FetchTest, CloseAndReleaseStopTheFetch) {
+    {
+        ComPtr<TFetchSink> sink;
+        auto rs = Prepared(sink);
+        OpenOn(rs, EndlessRows, adAsyncFetchNonBlocking);
+        ASSERT_TRUE(Pump([&] { return sink->Count("FetchProgress") >= 1; }));
+        rs->Close();
+        // The fetch ends (reporting the cancel) before the recordset closes.
+        EXPECT_EQ(sink->Others, (std::vector<std::string>{"FetchComplete", "WillChangeRecordset",
+                                                           "RecordsetChangeComplete"}));
+        EXPECT_EQ(rs->GetState(), adStateClosed);
+        EXPECT_EQ(FConnection->GetState(), adStateOpen);
+    }
+    {
+        // Closing the connection closes the recordset and its fetch.
+        ComPtr<TFetchSink> sink;
+        auto rs = Prepared(sink);
+        OpenOn(rs, EndlessRows, adAsyncFetchNonBlocking);
+        FConnection->Close();
+        EXPECT_EQ(sink->Count("FetchComplete"), 1);
+        EXPECT_EQ(rs->GetState(), adStateClosed);
+        FConnection->Open(W(ConnectionStringFor(FFile)), {}, {}, adConnectUnspecified);
+    }
+    // Released while fetching: the worker is joined, nothing is delivered later.
+    auto sink = Com::MakeComObject<TFetchSink>();
+    {
+        auto rs = CoRecordset::Create();
+        rs->SetCursorLocation(adUseClient);
+        int cookie = 0;
+        Com::InterfaceConnect(rs.Get(), DIID_RecordsetEvents, static_cast<RecordsetEventsVt*>(sink.Get()), cookie);
+        OpenOn(rs, EndlessRows, adAsyncFetchNonBlocking);
+        ASSERT_TRUE(Pump([&] { return sink->Count("FetchProgress") >= 1; }));
+    }
+    const std::size_t seen = sink->Events.size();
+    Com::ProcessMessages();
+    EXPECT_EQ(sink->Events.size(), seen);
+    EXPECT_EQ(sink->Count("FetchComplete"), 0);
+    EXPECT_EQ(FConnection->GetState(), adStateOpen);
+    EXPECT_EQ(Exec(FConnection, "INSERT INTO items (name) VALUES ('kiwi')"), 1);
+}
+
+TEST_F(FetchTest, AFailureDuringTheFetchReachesFetchComplete) {
+    ComPtr<TFetchSink> sink;
+    auto rs = Prepared(sink);
+    SetProperty(rs, "Initial Fetch Size", 20);
+    SetProperty(rs, "Background Fetch Size", 50);
+    // The column is an integer by its first value; row 200 holds text that is not a number.
+    OpenOn(rs,
+           "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 1000) "
+           "SELECT CASE WHEN x = 200 THEN 'not a number' ELSE x END AS x FROM c",
+           adAsyncFetchNonBlocking);
+    ASSERT_TRUE(PumpToEnd(sink));
+    const TFetchEvent& done = sink->Complete();
+    EXPECT_EQ(done.Thread, FOwner);
+    EXPECT_EQ(done.Status, adStatusErrorsOccurred);
+    EXPECT_NE(done.Error.find("not a number"), std::string::npos) << done.Error;
+    ASSERT_GT(FConnection->GetErrors()->GetCount(), 0);
+    // The rows before the failing one stay, even those of its unfinished batch.
+    EXPECT_EQ(rs->GetRecordCount(), 199);
+    rs->MoveLast();
+    EXPECT_EQ(X(rs), 199);
+    EXPECT_EQ(rs->GetState(), adStateOpen);
+    EXPECT_EQ(FConnection->GetState(), adStateOpen);
+}
+
+TEST_F(FetchTest, AsyncExecuteAndFetchTogetherKeepTheOwnerFree) {
+    auto events = Advise(FConnection);
+    ComPtr<TFetchSink> sink;
+    auto rs = Prepared(sink);
+    SetProperty(rs, "Initial Fetch Size", 25);
+    OpenOn(rs, Numbers(400), adAsyncExecute | adAsyncFetch);
+    EXPECT_EQ(rs->GetState(), adStateExecuting);
+    ASSERT_TRUE(Pump([&] { return events->Count("ExecuteComplete") == 1; }));
+    EXPECT_EQ(events->Last("ExecuteComplete").Status, adStatusOK);
+    // The initial rows were read on the worker, before the recordset opened.
+    EXPECT_EQ(X(rs), 1);
+    rs->MoveLast();  // waits for the rest
+    EXPECT_EQ(X(rs), 400);
+    EXPECT_EQ(rs->GetRecordCount(), 400);
+    ASSERT_EQ(sink->Count("FetchComplete"), 1);
+    for (const auto& e : sink->Events) EXPECT_EQ(e.Thread, FOwner) << e.Name;
+    EXPECT_EQ(FConnection->GetState(), adStateOpen);
+}
+
+TEST_F(FetchTest, CommandsAndRequeryFetchAsynchronouslyToo) {
+    FConnection->SetCursorLocation(adUseClient);
+    auto cmd = CoCommand::Create();
+    cmd->SetActiveConnectionRef(FConnection.Get());
+    cmd->SetCommandText(W(Numbers(300)));
+    auto rs = cmd->Execute(nullptr, Variant(), adCmdText | adAsyncFetch);
+    rs->MoveLast();
+    EXPECT_EQ(rs->GetFields()->GetItem(Variant(0))->GetValue().ToInteger(), 300);
+
+    auto direct = FConnection->Execute(W(Numbers(300)), nullptr, adCmdText | adAsyncFetchNonBlocking);
+    ASSERT_TRUE(Pump([&] { return !(direct->GetState() & adStateFetching); }));
+    EXPECT_EQ(direct->GetRecordCount(), 300);
+
+    // Requery fetches again the same way; a fetch still running is cancelled first.
+    ComPtr<TFetchSink> sink;
+    auto again = Prepared(sink);
+    OpenOn(again, EndlessRows, adAsyncFetchNonBlocking);
+    again->Requery(adCmdText | adAsyncFetchNonBlocking);
+    ASSERT_EQ(sink->Count("FetchComplete"), 1);
+    EXPECT_EQ(sink->Complete().Status, adStatusErrorsOccurred);
+    EXPECT_EQ(again->GetState(), adStateOpen | adStateFetching);
+    again->Cancel();
+    EXPECT_EQ(sink->Count("FetchComplete"), 2);
+}
+
 }  // namespace
 }  // namespace AdoTest

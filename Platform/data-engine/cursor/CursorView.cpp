@@ -1,6 +1,7 @@
 #include "Platform/data-engine/cursor/CursorView.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace DataEngine {
 
@@ -91,6 +92,35 @@ void TCursorView::RowAdded(TRowId row) {
     if (Contains(row)) return;
     FRows.push_back(row);
     Reindex(FRows.size() - 1);
+}
+
+std::size_t TCursorView::RowsAppended(TRowId first) {
+    const auto& all = FStore.GetRows();
+    std::vector<TRowId> fresh;
+    for (auto it = std::lower_bound(all.begin(), all.end(), first); it != all.end(); ++it)
+        if (!Contains(*it) && Shows(*it)) fresh.push_back(*it);
+    if (fresh.empty()) return 0;
+    if (!all.empty() && all.back() >= FPos.size()) FPos.resize(all.back() + 1, 0);
+    if (FSort.IsEmpty()) {
+        const std::size_t from = FRows.size();
+        FRows.insert(FRows.end(), fresh.begin(), fresh.end());
+        Reindex(from);
+        return fresh.size();
+    }
+    // The new rows in order among themselves, then merged in: on equal keys
+    // the rows already shown come first, as a stable sort of the whole would
+    // place them (the new rows arrived last).
+    FSort.Apply(FStore, fresh);
+    auto before = [&](TRowId a, TRowId b) { return FSort.Compare(FStore, a, b) < 0; };
+    const std::size_t from = static_cast<std::size_t>(
+        std::upper_bound(FRows.begin(), FRows.end(), fresh.front(), before) - FRows.begin());
+    std::vector<TRowId> merged;
+    merged.reserve(FRows.size() + fresh.size());
+    std::merge(FRows.begin(), FRows.end(), fresh.begin(), fresh.end(), std::back_inserter(merged),
+               [&](TRowId n, TRowId o) { return before(n, o); });
+    FRows.swap(merged);
+    Reindex(from);
+    return fresh.size();
 }
 
 void TCursorView::RowRemoved(TRowId row) {

@@ -8,7 +8,8 @@
 // view changes. Edits do not re-filter by themselves, as in ADO: a row edited
 // so that it no longer passes the criteria stays visible until the filter is
 // set again (or Refresh), and a row the recordset adds shows at the end
-// (RowAdded). A row that goes away (a pending delete hidden, a row purged)
+// (RowAdded). Rows fetched later (an asynchronous fetch) pass the filter and
+// take their place in the order (RowsAppended). A row that goes away (a pending delete hidden, a row purged)
 // leaves with RowRemoved.
 //
 // Find searches the visible rows in view order; with an index on the field
@@ -48,6 +49,11 @@ public:
     void RowAdded(TRowId row);
     // A row that should no longer show.
     void RowRemoved(TRowId row);
+    // Rows fetched into the store after the view was built (ids from first
+    // on, at the end of the store): those the filter keeps join the view at
+    // their place in the sort order, after rows with equal keys, or at the
+    // end without a sort. Answers how many joined.
+    std::size_t RowsAppended(TRowId first);
 
     // Find: searches from the row at start (a position; GetCount() stands for
     // EOF and -1 for BOF) moved by skip rows in the direction, towards the end

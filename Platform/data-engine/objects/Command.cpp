@@ -552,8 +552,6 @@ TExecResult TCommandObject::Run(int options, const Variant& values, CursorTypeEn
     FConnection->CheckUsable("Command.Execute");
     if (Rtl::Trim(FCommandText).empty())
         throw EEngineError("Command text was not set for the command object", hrNoCommandText);
-    if (options != adOptionUnspecified && (options & (adAsyncFetch | adAsyncFetchNonBlocking)))
-        NotImplementedYet("Asynchronous fetching (adAsyncFetch, adAsyncFetchNonBlocking)");
     if (options != adOptionUnspecified && (options & adAsyncExecute) && !after)
         NotImplementedYet("Asynchronous execution (adAsyncExecute) of a recordset's command");
     CheckNotExecuting();
@@ -579,6 +577,7 @@ TExecResult TCommandObject::Run(int options, const Variant& values, CursorTypeEn
         // The worker binds the values read now, never the parameter objects.
         auto bindings = std::make_shared<std::vector<TBinding>>(Bindings(values));
         request.Bind = [bindings](TStatement& st) { Apply(st, *bindings); };
+        if (recordset) request.OnWorker = recordset->TakeWorkerPrefetch();
     }
 
     FConnection->GetSession().SetCommandTimeout(FCommandTimeout);

@@ -200,7 +200,7 @@ void TConnectionObject::SetProvider(const WideString& Value) {
 }
 
 int TConnectionObject::GetState() {
-    if (!IsBusy()) return FState;
+    if (!IsBusy()) return IsFetching() ? FState | adStateFetching : FState;
     return FAsyncKind == akConnect ? adStateConnecting : FState | adStateExecuting;
 }
 
@@ -214,6 +214,11 @@ bool TConnectionObject::IsBusy() {
     return true;
 }
 
+bool TConnectionObject::IsFetching() {
+    // Looking at the recordset delivers a fetch that has ended (which clears FFetching).
+    return FFetching && FFetching->IsFetching() && FFetching;
+}
+
 void TConnectionObject::AbandonAsync() noexcept {
     if (FAsyncRecordset) FAsyncRecordset->SetOpeningOn(nullptr);
     FAsyncRecordset = nullptr;
@@ -222,6 +227,9 @@ void TConnectionObject::AbandonAsync() noexcept {
 }
 
 void TConnectionObject::CheckNotBusy(std::string_view operation) {
+    if (IsFetching())
+        AdoFail(adErrStillExecuting,
+                String(operation) + ": a recordset is still fetching rows asynchronously on the connection");
     if (!IsBusy()) return;
     if (FAsyncKind == akConnect)
         AdoFail(adErrStillConnecting, String(operation) + ": the connection is still connecting asynchronously");
@@ -593,6 +601,7 @@ TExecResult TConnectionObject::RunCommand(TExecRequest request) {
 void TConnectionObject::StartCommand(TExecRequest request, std::function<void(TExecResult&)> done,
                                      std::function<void()> failed) {
     auto prepared = std::make_shared<TPreparedCommand>(PrepareCommand(request));
+    prepared->OnWorker = std::move(request.OnWorker);
     // The command and recordset the outcome goes to stay alive until it is
     // delivered, even when the caller lets them go: the work they started
     // finishes and reports. Only the connection's own end stops it.
@@ -608,6 +617,7 @@ void TConnectionObject::StartCommand(TExecRequest request, std::function<void(TE
         [prepared](const TAsyncWork::TCancelFlag& cancelled) {
             if (cancelled) AdoFail(adErrOperationCancelled, "the execution was cancelled before it started");
             ExecutePrepared(*prepared);
+            if (prepared->OnWorker) prepared->OnWorker(prepared->Run);
         },
         [this, prepared, command, recordset, cmd, rs, done = std::move(done), failed = std::move(failed)](
             std::exception_ptr failure, bool) {
@@ -636,8 +646,6 @@ ComPtr<_Recordset> TConnectionObject::Execute(const WideString& CommandText, Var
         if (RecordsAffected) *RecordsAffected = Variant();
         CheckUsable("Connection.Execute");
         int options = Options;
-        if (options != adOptionUnspecified && (options & (adAsyncFetch | adAsyncFetchNonBlocking)))
-            NotImplementedYet("Asynchronous fetching (adAsyncFetch, adAsyncFetchNonBlocking)");
         const bool async = options != adOptionUnspecified && (options & adAsyncExecute);
         TExecRequest request;
         request.Source = Narrow(CommandText);

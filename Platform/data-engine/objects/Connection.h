@@ -8,6 +8,10 @@
 #include "Platform/data-engine/objects/AdoSupport.h"
 #include "Platform/data-engine/objects/Async.h"
 
+namespace DataEngine {
+class TRowStore;
+}
+
 namespace DataEngine::Ado {
 
 class TCommandObject;
@@ -26,6 +30,8 @@ enum TConnectionEvent : int {
     ceDisconnect,
 };
 
+struct TExecResult;
+
 // One command text run on the connection.
 struct TExecRequest {
     String Source;                    // the text as given (for WillExecute)
@@ -42,6 +48,9 @@ struct TExecRequest {
     std::function<void(TStatement&)> Bind;
     // Run all results of the text, summing the records affected (adExecuteNoRecords).
     bool NoRecords = false;
+    // Asynchronous execution: more work for the worker once the text has run
+    // (the initial rows of an asynchronous fetch).
+    std::function<void(TExecResult&)> OnWorker;
 };
 
 struct TExecResult {
@@ -53,6 +62,10 @@ struct TExecResult {
     LockTypeEnum LockType = adLockReadOnly;
     int Options = adOptionUnspecified;
     String Text;  // the statement text that ran
+    // Rows already read from Result on an execution's worker (the initial
+    // rows of an asynchronous fetch); PrefetchEnded when Result had no more.
+    std::shared_ptr<TRowStore> Prefetched;
+    bool PrefetchEnded = false;
 };
 
 class TConnectionObject
@@ -136,6 +149,11 @@ public:
     // Recordsets opened on this connection (closed with it).
     void Attach(TRecordsetObject* rs);
     void Detach(TRecordsetObject* rs) noexcept;
+    // A recordset's asynchronous fetch reads from the session (null when it
+    // ends): State shows adStateFetching and every other use of the session is
+    // refused with adErrStillExecuting until then.
+    void SetFetching(TRecordsetObject* rs) noexcept { FFetching = rs; }
+    bool IsFetching();
     // The text that reads a whole table, as the provider writes it.
     String TableCommandText(const String& table);
 
@@ -161,6 +179,7 @@ private:
         std::function<void(TStatement&)> Bind;
         TExecResult Run;
         bool NoRecords = false;
+        std::function<void(TExecResult&)> OnWorker;
     };
     TPreparedCommand PrepareCommand(TExecRequest& request);
     static void CompilePrepared(TPreparedCommand& prepared);
@@ -195,6 +214,7 @@ private:
     TAsyncKind FAsyncKind = akNone;
     TAsyncWork FAsync;
     TRecordsetObject* FAsyncRecordset = nullptr;  // the recordset the execution opens, told when it is abandoned
+    TRecordsetObject* FFetching = nullptr;        // SetFetching
 
 public:
     // Event raising for the other objects of the connection.

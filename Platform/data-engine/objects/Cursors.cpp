@@ -157,6 +157,10 @@ void TStoreCursor::RowGone(TRowId row) {
     for (TStoreCursor* c : FRows->Cursors) c->Leave(row);
 }
 
+void TStoreCursor::RowsArrived(TRowId first) {
+    for (TStoreCursor* c : FRows->Cursors) c->FView.RowsAppended(first);
+}
+
 void TStoreCursor::DropGone() {
     const TRowStore& store = FRows->Store;
     for (TStoreCursor* c : FRows->Cursors) {

@@ -102,6 +102,9 @@ public:
     void RowAdded(TRowId row);
     // A row that left the store leaves every view.
     void RowGone(TRowId row);
+    // Rows fetched after the cursors were made (ids from first on) join
+    // every view their filter lets them into, in its order.
+    void RowsArrived(TRowId first);
     // Rows no longer in the store leave every view.
     void DropGone();
 

@@ -84,6 +84,7 @@ TRecordsetObject::TRecordsetObject() {
 
 TRecordsetObject::~TRecordsetObject() {
     if (FOpeningOn) FOpeningOn->AbandonAsync();
+    StopFetch(false);
     ResetOpenState();
 }
 
@@ -95,6 +96,8 @@ std::vector<TPropertyInfo> TRecordsetObject::ListProperties() {
         {"Bookmarkable", Variant(FState == adStateOpen && FStore != nullptr), adPropRead},
         {"Maximum Rows", Variant(FMaxRecords), adPropRead},
         {"Keyset", Variant(FKeyset), adPropRead},
+        {"Initial Fetch Size", Variant(FInitialFetchSize), adPropRead | adPropWrite},
+        {"Background Fetch Size", Variant(FBackgroundFetchSize), adPropRead | adPropWrite},
     };
 }
 
@@ -106,6 +109,13 @@ void TRecordsetObject::SetProperty(const String& name, const Variant& value) {
                                                " is not adCriteriaKey, adCriteriaAllCols, adCriteriaUpdCols or "
                                                "adCriteriaTimeStamp");
         FUpdateCriteria = v;
+    } else if (Rtl::SameText(name, "Initial Fetch Size") || Rtl::SameText(name, "Background Fetch Size")) {
+        const bool initial = Rtl::SameText(name, "Initial Fetch Size");
+        const int v = value.ToInteger();
+        // The initial rows may be none; a batch has at least one row.
+        if (v < (initial ? 0 : 1))
+            AdoFail(adErrPropInvalidValue, name + " " + std::to_string(v) + " is less than " + (initial ? "0" : "1"));
+        (initial ? FInitialFetchSize : FBackgroundFetchSize) = v;
     }
 }
 
@@ -122,6 +132,8 @@ void TRecordsetObject::CheckClosed(std::string_view operation) const {
 int TRecordsetObject::GetState() {
     // Looking at the connection delivers a finished execution (and clears FOpeningOn).
     if (FOpeningOn && FOpeningOn->IsBusy()) return adStateExecuting;
+    // Looking delivers a fetch that has ended (FetchComplete fires here).
+    if (IsFetching()) return FState | adStateFetching;
     return FState;
 }
 
@@ -233,6 +245,8 @@ void TRecordsetObject::SetActiveConnectionRef(Com::IDispatch* Value) {
 
 void TRecordsetObject::SetActiveConnection(const Variant& Value) {
     Guard([&] {
+        if (IsFetching())
+            AdoFail(adErrStillExecuting, "the ActiveConnection cannot change while the recordset fetches rows asynchronously");
         if (FState == adStateOpen && FCommand)
             AdoFail(adErrBoundToCommand);
         if (FState == adStateOpen && !FStore)
@@ -293,6 +307,7 @@ ComPtr<Com::IDispatch> TRecordsetObject::GetActiveCommand() {
 // ---- Opening ---------------------------------------------------------------------------------------------
 
 void TRecordsetObject::ResetOpenState() noexcept {
+    StopFetch(false);
     if (FStream) FStream->Close();
     FStream.reset();
     FStore.reset();
@@ -352,12 +367,17 @@ void TRecordsetObject::Build(ComPtr<TConnectionObject> connection, TExecResult& 
         givenLock = adLockReadOnly;
         why = "a forward-only server cursor is read-only and gives";
     }
+    bool fetchMore = false;  // an asynchronous fetch reads the rest
     if (givenType == adOpenForwardOnly) {
         FStream = std::make_unique<TStreamCursor>(run.Statement, *run.Result, FMaxRecords);
     } else {
         auto rows = std::make_shared<TRowSet>(columns);
-        const std::size_t loaded = rows->Store.Load(*run.Result, static_cast<std::size_t>(FMaxRecords));
-        if (FMaxRecords > 0 && loaded == static_cast<std::size_t>(FMaxRecords)) run.Statement->Close();
+        if (AsksAsyncFetch(run.Options, location)) {
+            fetchMore = LoadInitialRows(run, rows->Store);
+        } else {
+            const std::size_t loaded = rows->Store.Load(*run.Result, static_cast<std::size_t>(FMaxRecords));
+            if (FMaxRecords > 0 && loaded == static_cast<std::size_t>(FMaxRecords)) run.Statement->Close();
+        }
         FStore = std::make_unique<TStoreCursor>(rows);
         FStatement = run.Statement;
         FKeyset = givenType == adOpenKeyset;
@@ -380,6 +400,7 @@ void TRecordsetObject::Build(ComPtr<TConnectionObject> connection, TExecResult& 
     FSource = run.Text;
     FState = adStateOpen;
     connection->Attach(this);
+    if (fetchMore) StartFetch(run.Statement, *run.Result, !(run.Options & adAsyncFetchNonBlocking));
 }
 
 void TRecordsetObject::OpenFabricated(LockTypeEnum lockType) {
@@ -417,8 +438,6 @@ void TRecordsetObject::Open(const Variant& Source, const Variant& ActiveConnecti
         const Variant connectionArg = Deref(ActiveConnection);
         if (FOpeningOn && FOpeningOn->IsBusy())
             AdoFail(adErrStillExecuting, "Recordset.Open: the recordset is still being opened asynchronously");
-        if (Options != adCmdUnspecified && (Options & (adAsyncFetch | adAsyncFetchNonBlocking)))
-            NotImplementedYet("Asynchronous fetching (adAsyncFetch, adAsyncFetchNonBlocking)");
         if (Options != adCmdUnspecified && (Options & adExecuteNoRecords))
             AdoFail(adErrInvalidArgument, "Recordset.Open cannot run a command with adExecuteNoRecords");
         if (CursorType != adOpenUnspecified) SetCursorType(CursorType);
@@ -541,13 +560,19 @@ void TRecordsetObject::OpenOnMemory(ComPtr<TConnectionObject> connection, TResul
     AfterOpen();
 }
 
-void TRecordsetObject::ConnectionClosing() noexcept { ResetOpenState(); }
+void TRecordsetObject::ConnectionClosing() noexcept {
+    StopFetch(true);
+    ResetOpenState();
+}
 
 void TRecordsetObject::Close() {
     Guard([&] {
         CheckOpen("Recordset.Close");
         if (FEditMode != adEditNone)
             AdoFail(adErrIllegalOperation, "Recordset.Close: an edit is in progress; call Update or CancelUpdate first");
+        // A fetch still running stops first; its FetchComplete reports the cancel.
+        StopFetch(true);
+        if (FState != adStateOpen) return;  // a handler closed it
         const bool cancelled = FireWillChangeRecordset(adRsnClose).Cancelled;
         Surround(
             cancelled, "WillChangeRecordset", [&] { ResetOpenState(); },
@@ -564,6 +589,9 @@ void TRecordsetObject::Requery(int Options) {
             AdoFail(adErrFeatureNotAvailable, "Recordset.Requery: the recordset was opened from a file and has no "
                                               "command to run again");
         FinishEdit();
+        // A fetch still running stops first; its FetchComplete reports the cancel.
+        StopFetch(true);
+        CheckOpen("Recordset.Requery");
         const bool cancelled = FireWillChangeRecordset(adRsnRequery).Cancelled;
         Surround(
             cancelled, "WillChangeRecordset",
@@ -602,6 +630,8 @@ ComPtr<_Recordset> TRecordsetObject::NextRecordset(Variant* RecordsAffected) {
     return Guard([&]() -> ComPtr<_Recordset> {
         if (RecordsAffected) *RecordsAffected = Variant();
         CheckOpen("Recordset.NextRecordset");
+        if (IsFetching())
+            AdoFail(adErrStillExecuting, "Recordset.NextRecordset: the rows of this result are still being fetched");
         std::shared_ptr<TStatement> statement = FStream ? FStream->SharedStatement() : FStatement;
         if (!statement || !FConnection) return nullptr;
         FinishEdit();
@@ -654,6 +684,16 @@ void TRecordsetObject::Cancel() {
         // Stops the asynchronous execution that opens the recordset.
         if (FOpeningOn) {
             FOpeningOn->Cancel();
+            return;
+        }
+        // Stops an asynchronous fetch: the rows fetched so far stay, and
+        // FetchComplete reports the cancel before Cancel returns. From
+        // another thread the worker stops and the owner gets the outcome.
+        if (FFetch.IsRunning()) {
+            if (std::this_thread::get_id() != FFetch.GetOwnerThread())
+                FFetch.Interrupt();
+            else
+                FFetch.Cancel();
             return;
         }
         CheckOpen("Recordset.Cancel");

@@ -22,6 +22,8 @@
 // itself.
 #pragma once
 
+#include <utility>
+
 #include "Platform/data-engine/objects/Connection.h"
 #include "Platform/data-engine/objects/Cursors.h"
 #include "Platform/data-engine/objects/RowWriter.h"
@@ -224,6 +226,13 @@ public:
     // An asynchronous execution on the connection opens this recordset
     // (null once it has ended or was abandoned); see RecordsetAsync.cpp.
     void SetOpeningOn(TConnectionObject* connection) noexcept { FOpeningOn = connection; }
+    // An asynchronous fetch is running or its end is not delivered yet (a
+    // finished one is delivered when asked on the owner's thread).
+    bool IsFetching();
+    // For an asynchronous execution that opens this recordset with
+    // asynchronous fetching: the work that reads the initial rows on the
+    // execution's worker (empty otherwise); taken once.
+    std::function<void(TExecResult&)> TakeWorkerPrefetch() { return std::exchange(FWorkerPrefetch, nullptr); }
 
     // Used by Fields and Field.
     std::size_t ColumnCount() const;
@@ -288,6 +297,27 @@ private:
     // Asynchronous opening (RecordsetAsync.cpp).
     void OpenAsync(const ComPtr<TConnectionObject>& connection, const ComPtr<TCommandObject>& command,
                    const String& text, CursorLocationEnum location, int options);
+
+    // Asynchronous fetching (RecordsetAsync.cpp): after the initial rows, a
+    // worker reads the rest of the result in batches; the owner's thread
+    // appends them when it processes messages (or waits for rows).
+    struct TFetchQueue;
+    static bool AsksAsyncFetch(int options, CursorLocationEnum location) noexcept;
+    // Loads the initial rows into rows (or takes those read on an execution's
+    // worker); answers whether the result has more.
+    bool LoadInitialRows(TExecResult& run, TRowStore& rows);
+    void StartFetch(const std::shared_ptr<TStatement>& statement, TResultStream& result, bool blocking);
+    void DrainFetched();
+    void FetchEnded(std::exception_ptr failure, bool cancelled, const std::shared_ptr<TStatement>& statement);
+    // Stops a running fetch: with deliver, FetchComplete reports the cancel;
+    // without, the worker is joined and nothing is raised.
+    void StopFetch(bool deliver) noexcept;
+    // With adAsyncFetch (blocking): processes messages until the cursor shows
+    // count rows or the fetch has ended; does nothing otherwise.
+    void AwaitRows(Int64 count);
+    void AwaitFetchEnd() { AwaitRows(INT64_MAX); }
+    void FireFetchProgress(int progress, int maxProgress);
+    void FireFetchComplete(Error* error);
 
     // Editing (RecordsetEdit.cpp).
     void CheckUpdatable(std::string_view operation) const;
@@ -375,6 +405,15 @@ private:
     Com::TConnectionPoint* FEvents = nullptr;
     TEventGate FGate;
     TConnectionObject* FOpeningOn = nullptr;  // SetOpeningOn
+
+    // Asynchronous fetching.
+    int FInitialFetchSize = 50;     // the "Initial Fetch Size" property
+    int FBackgroundFetchSize = 15;  // the "Background Fetch Size" property
+    TAsyncWork FFetch;
+    std::shared_ptr<TFetchQueue> FFetchQueue;  // of the running fetch
+    bool FFetchBlocking = false;               // adAsyncFetch without adAsyncFetchNonBlocking
+    Int64 FFetched = 0;                        // rows fetched so far (FetchProgress)
+    std::function<void(TExecResult&)> FWorkerPrefetch;
 };
 
 TRecordsetObject* RecordsetOf(Rtl::IUnknown* unk) noexcept;

@@ -88,6 +88,7 @@ void TRecordsetObject::StepNext(bool fireEnd) {
         if (FStream->GetEOF() && fireEnd) FireEndOfRecordset();
         return;
     }
+    AwaitRows(FStore->GetIndex() + 2);  // an asynchronous fetch may still bring the next row
     const TRowId before = FStore->GetCurrent();
     FStore->MoveNext();
     if (FStore->GetEOF() && fireEnd && FireEndOfRecordset()) {
@@ -152,6 +153,7 @@ void TRecordsetObject::MoveLast() {
     Guard([&] {
         CheckOpen("Recordset.MoveLast");
         CheckScrollable("Recordset.MoveLast");
+        AwaitFetchEnd();
         Moving(adRsnMoveLast, [&] { FStore->MoveLast(); });
     });
 }
@@ -182,10 +184,12 @@ void TRecordsetObject::Move(int NumRecords, const Variant& Start) {
         } else if (IsIntegerKind(start) && start.ToInteger() == adBookmarkFirst) {
             base = 0;
         } else if (IsIntegerKind(start) && start.ToInteger() == adBookmarkLast) {
+            AwaitFetchEnd();
             base = FStore->GetCount() - 1;
         } else {
             base = FStore->IndexOf(static_cast<TRowId>(BookmarkRow(start, "Recordset.Move")));
         }
+        if (NumRecords > 0) AwaitRows(base + NumRecords + 1);
         Moving(adRsnMove, [&] {
             const Int64 target = base + NumRecords;
             if (target < 0)
@@ -222,6 +226,7 @@ void TRecordsetObject::SetAbsolutePosition(int Value) {
     Guard([&] {
         CheckOpen("Recordset.AbsolutePosition");
         CheckScrollable("Recordset.AbsolutePosition");
+        AwaitRows(Value);
         if (Value < 1 || Value > FStore->GetCount())
             AdoFail(adErrInvalidArgument, "AbsolutePosition " + std::to_string(Value) + " is outside 1.." +
                                               std::to_string(FStore->GetCount()));
@@ -252,6 +257,7 @@ void TRecordsetObject::SetAbsolutePage(int Value) {
     Guard([&] {
         CheckOpen("Recordset.AbsolutePage");
         CheckScrollable("Recordset.AbsolutePage");
+        AwaitRows((static_cast<Int64>(Value) - 1) * FPageSize + 1);
         const Int64 pages = (FStore->GetCount() + FPageSize - 1) / FPageSize;
         if (Value < 1 || Value > pages)
             AdoFail(adErrInvalidArgument, "AbsolutePage " + std::to_string(Value) + " is outside 1.." +
