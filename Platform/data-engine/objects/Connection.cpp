@@ -314,6 +314,8 @@ void TConnectionObject::Open(const WideString& ConnectionString, const WideStrin
             const String given = Narrow(text);
             job->Props = TConnectionString::Parse(given);
             job->Provider = Rtl::Trim(job->Props.Get("Provider"));
+            // A URL with no provider names a document source (DocumentSource.h).
+            if (job->Provider.empty() && FProvider.empty() && job->Props.Has("URL")) job->Provider = "MSDAIPP.DSO";
             if (job->Provider.empty()) job->Provider = FProvider.empty() ? String("SQLite") : FProvider;
             job->Props.Remove("Provider");
             if (!job->Props.Has("Mode") && FMode != adModeUnknown) job->Props.Set("Mode", std::to_string(FMode));

@@ -2,6 +2,7 @@
 #include "Platform/data-engine/objects/Recordset.h"
 
 #include "Platform/data-engine/objects/Command.h"
+#include "Platform/data-engine/objects/Stream.h"
 
 #include <filesystem>
 
@@ -448,6 +449,11 @@ void TRecordsetObject::Open(const Variant& Source, const Variant& ActiveConnecti
         String text;
         if (source.BaseType() == Rtl::varDispatch || source.BaseType() == Rtl::varUnknown) {
             if (Rtl::IUnknown* unk = source.GetInterface()) {
+                // A recordset saved into a Stream object.
+                if (TStreamObject* stream = StreamOf(unk)) {
+                    OpenFromStream(*stream, LockType);
+                    return;
+                }
                 command = CommandOf(unk);
                 if (!command)
                     AdoFail(adErrInvalidArgument, "Source must be a Command object of this data engine, a command text "

@@ -32,6 +32,7 @@ namespace DataEngine::Ado {
 
 class TRecordsetObject;
 class TCommandObject;
+class TStreamObject;
 
 enum TRecordsetEvent : int {
     reWillChangeField,
@@ -286,6 +287,8 @@ private:
 
     // Cursor services and persistence (RecordsetCursor.cpp).
     void OpenFromFile(const String& path, LockTypeEnum lockType);
+    void OpenFromStream(TStreamObject& stream, LockTypeEnum lockType);
+    void OpenFromStore(std::unique_ptr<TRowStore> store, const String& path, LockTypeEnum lockType);
     TFilter BuildFilter(const Variant& criteria) const;
     // The index Recordset.Index names (client, Optimize or provider index); null when none is set.
     const TIndex* CurrentIndex() const;

@@ -7,6 +7,7 @@
 #include "Platform/data-engine/objects/Recordset.h"
 
 #include "Platform/data-engine/objects/Command.h"
+#include "Platform/data-engine/objects/Stream.h"
 
 #include <cmath>
 #include <filesystem>
@@ -18,6 +19,17 @@ namespace DataEngine::Ado {
 namespace {
 
 Variant Deref(const Variant& v) { return v.IsByRef() ? v.Deref() : v; }
+
+// A saved rowset's bytes in a format (for a Stream object).
+String PersistedBytes(const TRowStore& store, PersistFormatEnum format) {
+    if (format == adPersistXML) return SaveXml(store);
+    if (format == adPersistADTG)
+        throw EPersistError("Saving in the ADTG format is not available; save with adPersistXML",
+                            AdoErrorHResult(adErrFeatureNotAvailable));
+    throw EEngineError("The persist format " + std::to_string(static_cast<int>(format)) +
+                           " is neither adPersistADTG (0) nor adPersistXML (1)",
+                       AdoErrorHResult(adErrInvalidArgument));
+}
 
 bool IsIntegerKind(const Variant& v) {
     switch (v.BaseType()) {
@@ -449,7 +461,15 @@ void TRecordsetObject::Save(const Variant& Destination, PersistFormatEnum Persis
             if (!SamePath(path, FSavedFile) && std::filesystem::exists(std::filesystem::path(path), ec))
                 AdoFail(adErrWriteFile, "Recordset.Save: the file \"" + path + "\" already exists");
         } else if (destination.BaseType() == Rtl::varDispatch || destination.BaseType() == Rtl::varUnknown) {
-            AdoFail(adErrFeatureNotAvailable, "Recordset.Save to a Stream object is not available yet; give a file name");
+            TStreamObject* stream = StreamOf(destination.GetInterface());
+            if (!stream) AdoFail(adErrInvalidArgument, "Recordset.Save: the destination object is not a Stream");
+            FinishEdit();
+            const std::unique_ptr<TRowStore> narrowed = RowsToSave();
+            // The whole rowset is made before the stream changes.
+            const String data = PersistedBytes(narrowed ? *narrowed : FStore->Store(), PersistFormat);
+            stream->PutForSave(data, PersistFormat == adPersistXML, "Recordset.Save");
+            Moving(adRsnMoveFirst, [&] { FStore->MoveFirst(); });
+            return;
         } else {
             AdoFail(adErrInvalidArgument, "Recordset.Save: the destination is a file name, not " +
                                               DescribeValue(destination));
@@ -469,7 +489,24 @@ void TRecordsetObject::_xSave(const WideString& FileName, PersistFormatEnum Pers
 
 void TRecordsetObject::OpenFromFile(const String& path, LockTypeEnum lockType) {
     // Everything is read and checked before the recordset changes.
-    std::unique_ptr<TRowStore> store = LoadFromFile(path);
+    OpenFromStore(LoadFromFile(path), path, lockType);
+    FSavedFile = path;
+}
+
+void TRecordsetObject::OpenFromStream(TStreamObject& stream, LockTypeEnum lockType) {
+    // The rowset from the stream's position on; the recordset changes only once it has been read.
+    const Int64 position = stream.GetPosition();
+    std::unique_ptr<TRowStore> store;
+    try {
+        store = LoadPersisted(stream.TakeRest("Recordset.Open"));
+    } catch (...) {
+        stream.SetPosition(position);
+        throw;
+    }
+    OpenFromStore(std::move(store), String(), lockType);
+}
+
+void TRecordsetObject::OpenFromStore(std::unique_ptr<TRowStore> store, const String& path, LockTypeEnum lockType) {
     ResetOpenState();
     auto rows = std::make_shared<TRowSet>(std::move(store));
     FStore = std::make_unique<TStoreCursor>(rows);
@@ -486,7 +523,6 @@ void TRecordsetObject::OpenFromFile(const String& path, LockTypeEnum lockType) {
     if (FLockType == adLockReadOnly)
         for (auto& c : FColumns) c.Attributes &= ~adFldUpdatable;
     FSource = path;
-    FSavedFile = path;
     // Disconnected until a connection is assigned (ActiveConnection), which then carries its changes.
     FWriter = FConnection ? std::make_shared<TRowWriter>(*FConnection, rows->Store.GetColumns()) : nullptr;
     FState = adStateOpen;

@@ -2,7 +2,9 @@
 // registry, so programs create them by class id or ProgID ("ADODB.Connection")
 // and a machine without this module behaves as one without the engine.
 #include "Platform/data-engine/objects/Command.h"
+#include "Platform/data-engine/objects/Record.h"
 #include "Platform/data-engine/objects/Recordset.h"
+#include "Platform/data-engine/objects/Stream.h"
 #include "Velora/com/AdoClasses.h"
 
 namespace {
@@ -29,5 +31,12 @@ VELORA_COM_SERVER_ENTRY {
     if (Com::Failed(hr = Register<TRecordsetObject>(Velora::CLSID_Recordset, Velora::ProgID_Recordset,
                                                     "ADO Recordset")))
         return hr;
-    return Register<TParameterObject>(Velora::CLSID_Parameter, Velora::ProgID_Parameter, "ADO Parameter");
+    if (Com::Failed(hr = Register<TParameterObject>(Velora::CLSID_Parameter, Velora::ProgID_Parameter,
+                                                    "ADO Parameter")))
+        return hr;
+    if (Com::Failed(hr = Register<TRecordObject>(Velora::CLSID_Record, Velora::ProgID_Record, "ADO Record"))) return hr;
+    if (Com::Failed(hr = Register<TStreamObject>(Velora::CLSID_Stream, Velora::ProgID_Stream, "ADO Stream"))) return hr;
+    // Connections open on a folder tree ("URL=file:///folder") for records and streams.
+    RegisterDocumentSourceProvider();
+    return hr;
 }
