@@ -276,6 +276,32 @@ TEST_P(UpdateTest, WritesJoinTheUsersTransaction) {
     EXPECT_EQ(Stored("SELECT qty FROM items WHERE id = 1").ToInteger(), 10);
 }
 
+TEST_P(UpdateTest, AFailedOrConflictingWriteLeavesTheUsersTransactionWorking) {
+    auto rs = Items();
+    // Another connection changes plum after it was read (before the transaction: SQLite has one writer at a time).
+    Exec(FOther, "UPDATE items SET qty = 99 WHERE id = 3");
+    FConn->BeginTrans();
+    Set(rs, "qty", Variant(1));
+    rs->Update(Com::EmptyParam, Com::EmptyParam);
+    // Refused by the database: only that write is undone.
+    rs->MoveNext();
+    Set(rs, "name", Variant::Null());
+    EXPECT_FALSE(OleError([&] { rs->Update(Com::EmptyParam, Com::EmptyParam); }).empty());
+    rs->CancelUpdate();
+    // The conflict with the other connection's change: the same.
+    rs->MoveNext();
+    Set(rs, "qty", Variant(3));
+    EXPECT_EQ(OleCode([&] { rs->Update(Com::EmptyParam, Com::EmptyParam); }), static_cast<Rtl::HRESULT>(0x80040E38u));
+    rs->CancelUpdate();
+    // The transaction goes on at its own level, and what it wrote commits.
+    rs->MoveNext();
+    Set(rs, "qty", Variant(4));
+    rs->Update(Com::EmptyParam, Com::EmptyParam);
+    EXPECT_EQ(OleCode([&] { FConn->CommitTrans(); }), 0);
+    EXPECT_EQ(OleCode([&] { FConn->CommitTrans(); }), AdoCode(adErrInvalidTransaction));
+    EXPECT_EQ(Stored("SELECT SUM(qty) FROM items").ToInteger(), 1 + 5 + 99 + 4);
+}
+
 VELORA_PROVIDER_SUITE(UpdateTest);
 
 }  // namespace
