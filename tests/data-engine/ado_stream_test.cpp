@@ -492,5 +492,25 @@ TEST_F(StreamRecordsetTest, BadStreamsOpenNothingAndKeepTheirPosition) {
     EXPECT_EQ(OleCode([&] { src->Save(Com::VarFromInterface(closed), adPersistXML); }), AdoCode(adErrObjectClosed));
 }
 
+TEST_F(StreamRecordsetTest, ACommandStreamStandsInForTheCommandText) {
+    auto conn = OpenConnection(FFile);
+    auto cmd = CoCommand::Create();
+    cmd->SetActiveConnectionRef(conn.Get());
+    cmd->SetCommandText(u"SELECT 1");
+    auto stream = OpenMemory();
+    stream->WriteText(u"SELECT name FROM items WHERE qty = 20");
+    cmd->SetCommandStreamRef(stream.Get());
+    EXPECT_EQ(N(cmd->GetCommandText()), "");
+    EXPECT_FALSE(cmd->GetCommandStream().IsEmpty());
+    auto rs = cmd->Execute();
+    EXPECT_EQ(N(FieldValue(rs, "name").ToWideString()), "plum");
+    // A text set afterwards replaces the stream.
+    cmd->SetCommandText(u"SELECT name FROM items WHERE qty = 2");
+    EXPECT_TRUE(cmd->GetCommandStream().IsEmpty());
+    EXPECT_EQ(N(FieldValue(cmd->Execute(), "name").ToWideString()), "fig");
+    auto notStream = CoRecordset::Create();
+    EXPECT_EQ(OleCode([&] { cmd->SetCommandStreamRef(notStream.Get()); }), AdoCode(adErrInvalidArgument));
+}
+
 }  // namespace
 }  // namespace AdoTest

@@ -1,6 +1,7 @@
 #include "Platform/data-engine/objects/Command.h"
 
 #include "Platform/data-engine/objects/Recordset.h"
+#include "Platform/data-engine/objects/Stream.h"
 
 namespace DataEngine::Ado {
 
@@ -357,13 +358,20 @@ void TCommandObject::SetActiveConnection(const Variant& Value) {
     });
 }
 
-WideString TCommandObject::GetCommandText() { return Wide(FCommandText); }
+WideString TCommandObject::GetCommandText() { return FCommandStream ? WideString() : Wide(FCommandText); }
 
 void TCommandObject::SetCommandText(const WideString& Value) {
     Guard([&] {
         CheckNotExecuting();
         FCommandText = Narrow(Value);
+        FCommandStream = nullptr;  // the text and the stream exclude each other
     });
+}
+
+void TCommandObject::TakeStreamText() {
+    if (!FCommandStream) return;
+    TStreamObject* stream = StreamOf(FCommandStream.Get());
+    FCommandText = stream->ContentText("Command.CommandStream");
 }
 
 int TCommandObject::GetCommandTimeout() { return FCommandTimeout; }
@@ -413,11 +421,22 @@ void TCommandObject::Cancel() {
 
 void TCommandObject::SetCommandStreamRef(Rtl::IUnknown* Value) {
     Guard([&] {
-        if (Value) NotImplementedYet("Command.CommandStream (Stream objects)");
+        CheckNotExecuting();
+        if (!Value) {
+            FCommandStream = nullptr;
+            return;
+        }
+        if (!StreamOf(Value)) AdoFail(adErrInvalidArgument, "Command.CommandStream takes a Stream object");
+        FCommandStream = Com::QueryInterface<_Stream>(Value);
+        FCommandText.clear();
+        FStatement.reset();
     });
 }
 
-Variant TCommandObject::GetCommandStream() { return Variant(); }
+Variant TCommandObject::GetCommandStream() {
+    if (!FCommandStream) return Variant();
+    return Com::VarFromInterface(static_cast<Com::IDispatch*>(FCommandStream.Get()));
+}
 
 void TCommandObject::SetDialect(const WideString& Value) {
     Guard([&] {
@@ -452,6 +471,7 @@ ComPtr<_Parameter> TCommandObject::CreateParameter(const WideString& Name, DataT
 void TCommandObject::RefreshParameters() {
     if (!FConnection) AdoFail(adErrInvalidConnection, "Parameters.Refresh: the command has no connection");
     FConnection->CheckUsable("Parameters.Refresh");
+    TakeStreamText();
     if (Rtl::Trim(FCommandText).empty())
         throw EEngineError("Command text was not set for the command object", hrNoCommandText);
     CommandTypeEnum type = FCommandType;
@@ -550,6 +570,7 @@ TExecResult TCommandObject::Run(int options, const Variant& values, CursorTypeEn
                                 TRecordsetObject* recordset, std::function<void(TExecResult&)> after) {
     if (!FConnection) AdoFail(adErrInvalidConnection, "the command has no ActiveConnection");
     FConnection->CheckUsable("Command.Execute");
+    TakeStreamText();
     if (Rtl::Trim(FCommandText).empty())
         throw EEngineError("Command text was not set for the command object", hrNoCommandText);
     if (options != adOptionUnspecified && (options & adAsyncExecute) && !after)

@@ -167,6 +167,8 @@ private:
     static void Apply(TStatement& statement, const std::vector<TBinding>& bindings);
     void Bind(TStatement& statement, const Variant& values);
     String CommandTextToRun(CommandTypeEnum& type);
+    // With a CommandStream set: its text becomes the command text to run.
+    void TakeStreamText();
     void CheckNotExecuting() const;
     // After an execution: the kept statement and the output parameters.
     void Finished(TExecResult& run);
@@ -174,6 +176,7 @@ private:
     ComPtr<TConnectionObject> FConnection;
     bool FPrivateConnection = false;
     String FCommandText;
+    ComPtr<_Stream> FCommandStream;  // CommandStream, which stands in for CommandText
     CommandTypeEnum FCommandType = adCmdUnknown;
     int FCommandTimeout = 30;
     bool FPrepared = false;

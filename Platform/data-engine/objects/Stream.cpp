@@ -419,6 +419,13 @@ String TStreamObject::TakeRest(std::string_view operation) {
     return out;
 }
 
+String TStreamObject::ContentText(std::string_view operation) const {
+    CheckOpen(operation);
+    CheckReadable(operation);
+    if (FType == adTypeText) return Rtl::WideToUtf8(ReadChars(*FCharset, FData, SkipBom(*FCharset, FData, 0), -1).Text);
+    return FData;
+}
+
 void TStreamObject::PutForSave(std::string_view data, bool isText, std::string_view operation) {
     CheckOpen(operation);
     if (!isText && FType == adTypeText) {

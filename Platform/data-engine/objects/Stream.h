@@ -63,6 +63,9 @@ public:
     // The bytes from the position to the end, as text when the stream is a
     // text stream (converted to UTF-8) or as they are; the position moves to the end.
     String TakeRest(std::string_view operation);
+    // The whole content as UTF-8 text (a text stream through its character
+    // set, a binary one as it is); the position stays.
+    String ContentText(std::string_view operation) const;
     // Writes data at the position (a text stream takes it as UTF-8 text and
     // stores it in its character set), cuts what followed, and sets the
     // position back to where the data starts. A binary format into an empty
