@@ -206,7 +206,6 @@ TEST_F(AsyncTest, CancelStopsAConnect) {
     TLockHolder lock(FFile, "EXCLUSIVE");
     auto c = CoConnection::Create();
     auto sink = Advise(c);
-    // SQLite cannot interrupt a wait for a lock: a short wait lets the connect end.
     c->Open(W(ConnectionStringFor(FFile, "Busy Timeout=200")), {}, {}, adAsyncConnect);
     EXPECT_EQ(c->GetState(), adStateConnecting);
     c->Cancel();
@@ -341,6 +340,42 @@ TEST_F(AsyncTest, CancelInterruptsARunningStatement) {
     EXPECT_EQ(Exec(c, "INSERT INTO items (name) VALUES ('kiwi')"), 1);
     Com::ProcessMessages();
     EXPECT_EQ(sink->Count("ExecuteComplete"), 2);  // the insert's own
+}
+
+TEST_F(AsyncTest, CancelEndsAWaitForAnotherConnectionsLock) {
+    // Both wait for a lock that is never released within their (long) busy
+    // timeout: only the cancel can end the wait, and it is what they report.
+    {
+        TLockHolder lock(FFile, "EXCLUSIVE");
+        auto c = CoConnection::Create();
+        auto sink = Advise(c);
+        c->Open(W(Patient()), {}, {}, adAsyncConnect);
+        EXPECT_EQ(c->GetState(), adStateConnecting);
+        c->Cancel();
+        ASSERT_EQ(sink->Count("ConnectComplete"), 1);
+        EXPECT_EQ(sink->Last("ConnectComplete").Status, adStatusErrorsOccurred);
+        EXPECT_NE(sink->Last("ConnectComplete").Error.find("cancel"), std::string::npos)
+            << sink->Last("ConnectComplete").Error;
+        EXPECT_EQ(c->GetState(), adStateClosed);
+    }
+    {
+        auto c = CoConnection::Create();
+        c->Open(W(Patient()));
+        auto sink = Advise(c);
+        TLockHolder lock(FFile, "IMMEDIATE");
+        c->Execute(W("INSERT INTO items (name) VALUES ('kiwi')"), nullptr, adCmdText | adExecuteNoRecords | adAsyncExecute);
+        EXPECT_EQ(c->GetState(), adStateOpen | adStateExecuting);
+        c->Cancel();
+        ASSERT_EQ(sink->Count("ExecuteComplete"), 1);
+        const TEvent& done = sink->Last("ExecuteComplete");
+        EXPECT_EQ(done.Status, adStatusErrorsOccurred);
+        EXPECT_NE(done.Error.find("cancel"), std::string::npos) << done.Error;
+        EXPECT_EQ(done.Error.find("locked"), std::string::npos) << done.Error;
+        EXPECT_EQ(c->GetState(), adStateOpen);
+        lock.Release();
+        EXPECT_EQ(Exec(c, "INSERT INTO items (name) VALUES ('lime')"), 1);
+    }
+    EXPECT_EQ(CountItems(), 5);
 }
 
 TEST_F(AsyncTest, CancelFromAnotherThreadLeavesTheOutcomeToTheOwner) {

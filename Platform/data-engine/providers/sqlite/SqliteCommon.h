@@ -23,6 +23,7 @@ struct TCore {
     std::atomic<bool> CancelRequested{false};
     std::atomic<bool> TimedOut{false};
     std::atomic<std::int64_t> DeadlineNs{0};  // steady clock; 0 = none
+    std::atomic<int> BusyMs{5000};            // how long a step waits for another connection's lock
     int CommandTimeout = 30;
     bool ReadOnly = false;
     String DataSource;

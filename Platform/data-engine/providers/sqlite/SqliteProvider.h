@@ -11,6 +11,7 @@
 //                        Share Deny Read / Share Deny Write are refused, SQLite
 //                        cannot deny only one of them to other connections.
 //   Busy Timeout         milliseconds to wait for a lock held by another connection
+//                        (a Cancel ends the wait)
 //   Connect Timeout      seconds, the busy timeout when Busy Timeout is absent (default 5 s)
 //   Extended Properties  "pragma=value;..." run as PRAGMA statements after opening
 // The mapping from declared column types to ADO types is documented in

@@ -26,6 +26,18 @@ int OnProgress(void* p) {
     return 0;
 }
 
+// Waits for another connection's lock in short sleeps up to the busy
+// timeout, so that a cancel ends the wait at once instead of after the whole
+// timeout, as SQLite's own busy handler would.
+int OnBusy(void* p, int count) {
+    auto& core = *static_cast<TCore*>(p);
+    constexpr int SleepMs = 5;
+    if (core.CancelRequested.load(std::memory_order_relaxed)) return 0;
+    if (static_cast<std::int64_t>(count) * SleepMs >= core.BusyMs.load(std::memory_order_relaxed)) return 0;
+    sqlite3_sleep(SleepMs);
+    return 1;
+}
+
 struct TErrorClass {
     HRESULT Hr;
     const char* SQLState;
@@ -76,6 +88,11 @@ void RaiseSqliteError(TCore& core, int rc, std::string_view statement, std::stri
     const int primary = ext & 0xFF;
     TErrorClass cls = ClassifyError(primary);
     if (primary == SQLITE_ERROR && msg.rfind("no such table", 0) == 0) cls = {hrNoTable, "42S02"};
+    // A lock wait that a cancel ended reports the cancel, not the lock.
+    if ((primary == SQLITE_BUSY || primary == SQLITE_LOCKED) && core.CancelRequested.exchange(false)) {
+        msg = "Operation cancelled";
+        cls = TErrorClass{hrCanceled, "HY008"};
+    }
     if (primary == SQLITE_INTERRUPT) {
         const bool timedOut = core.TimedOut.exchange(false);
         core.CancelRequested.store(false);
@@ -309,7 +326,8 @@ public:
             FCore->Db = db;
         }
         sqlite3_extended_result_codes(db, 1);
-        sqlite3_busy_timeout(db, busyMs);
+        FCore->BusyMs = busyMs;
+        sqlite3_busy_handler(db, OnBusy, FCore.get());
         sqlite3_progress_handler(db, 1000, OnProgress, FCore.get());
         try {
             // Reading the header now reports "not a database" at Open, naming the file.
@@ -501,7 +519,7 @@ public:
                 throw EEngineError("Busy Timeout " + std::to_string(ms) + " is negative",
                                    AdoErrorHResult(adErrPropInvalidValue), 0, {}, "SQLite");
             FBusyMs = ms;
-            if (FCore->Db) sqlite3_busy_timeout(FCore->Db, ms);
+            FCore->BusyMs = ms;
             return;
         }
         for (const auto& p : GetProperties())
