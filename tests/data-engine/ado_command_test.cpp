@@ -189,6 +189,49 @@ TEST_F(CommandSqliteTest, StoredProceduresAreRefusedByAProviderWithout) {
               std::string::npos);
 }
 
+TEST_P(CommandTest, StoredProceduresTakeAndGiveBackValuesThroughParameters) {
+    if (!IsPostgres()) GTEST_SKIP() << "SQLite has no stored procedures (refused: see CommandSqliteTest)";
+    Exec(FConn,
+         "CREATE FUNCTION add_tax(amount numeric, rate numeric) RETURNS numeric LANGUAGE sql "
+         "AS 'SELECT amount * (1 + rate)';"
+         "CREATE PROCEDURE bump(INOUT counter int, step int, OUT note text) LANGUAGE plpgsql "
+         "AS $$ BEGIN counter := counter + step; note := 'bumped by ' || step; END $$;"
+         "CREATE FUNCTION cheap(limit_price numeric) RETURNS TABLE(name varchar, price numeric) LANGUAGE sql "
+         "AS 'SELECT name, price FROM items WHERE price < limit_price ORDER BY price';");
+    // A function: the return value comes first, then the arguments, all described by Refresh.
+    auto tax = MakeCommand("add_tax", adCmdStoredProc);
+    auto params = tax->GetParameters();
+    params->Refresh();
+    ASSERT_EQ(params->GetCount(), 3);
+    EXPECT_EQ(params->GetItem(Variant(0))->GetDirection(), adParamReturnValue);
+    EXPECT_EQ(N(params->GetItem(Variant(1))->GetName()), "amount");
+    EXPECT_EQ(params->GetItem(Variant(1))->GetDirection(), adParamInput);
+    params->GetItem(Variant("amount"))->SetValue(Variant(100));
+    params->GetItem(Variant("rate"))->SetValue(Variant(0.25));
+    tax->Execute(nullptr, Com::EmptyParam, adExecuteNoRecords);
+    EXPECT_DOUBLE_EQ(params->GetItem(Variant(0))->GetValue().ToDouble(), 125.0);
+
+    // A procedure: an in/out and an output argument are written back.
+    auto bump = MakeCommand("bump", adCmdStoredProc);
+    params = bump->GetParameters();
+    params->Refresh();
+    ASSERT_EQ(params->GetCount(), 3);
+    EXPECT_EQ(params->GetItem(Variant(0))->GetDirection(), adParamInputOutput);
+    EXPECT_EQ(params->GetItem(Variant(2))->GetDirection(), adParamOutput);
+    params->GetItem(Variant("counter"))->SetValue(Variant(40));
+    params->GetItem(Variant("step"))->SetValue(Variant(2));
+    bump->Execute(nullptr, Com::EmptyParam, adExecuteNoRecords);
+    EXPECT_EQ(params->GetItem(Variant("counter"))->GetValue().ToInteger(), 42);
+    EXPECT_EQ(N(params->GetItem(Variant("note"))->GetValue().ToWideString()), "bumped by 2");
+
+    // A function returning rows gives a recordset.
+    auto cheap = MakeCommand("cheap", adCmdStoredProc);
+    auto rs = cheap->Execute(nullptr, Rtl::VarArrayOf({Variant(2)}), adOptionUnspecified);
+    std::vector<std::string> names;
+    for (; !rs->GetEOF(); rs->MoveNext()) names.push_back(N(FieldValue(rs, "name").ToWideString()));
+    EXPECT_EQ(names, (std::vector<std::string>{"plum", "apple"}));
+}
+
 TEST_P(CommandTest, ActiveConnectionTakesAnObjectOrAConnectionString) {
     auto cmd = CoCommand::Create();
     cmd->SetCommandText(u"SELECT COUNT(*) AS n FROM items");

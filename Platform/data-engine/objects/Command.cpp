@@ -520,6 +520,7 @@ std::vector<TCommandObject::TBinding> TCommandObject::Bindings(const Variant& va
             AdoFail(adErrInvalidArgument, "the Parameters argument must be a one-dimensional array of values");
         const int low = Rtl::VarArrayLowBound(array, 1);
         const int high = Rtl::VarArrayHighBound(array, 1);
+        // A return value takes no value but keeps its place among the provider's ordinals.
         std::size_t item = 0;
         for (int i = low; i <= high; ++i) {
             while (item < items.size() && items[item]->GetDirection() == adParamReturnValue) ++item;
@@ -530,17 +531,18 @@ std::vector<TCommandObject::TBinding> TCommandObject::Bindings(const Variant& va
                 type = items[item]->GetType();
                 if (type == adVariant) type = adEmpty;
             }
-            out.push_back({i - low + 1, {}, v, type});
+            out.push_back({static_cast<int>(item) + 1, {}, v, type});
             ++item;
         }
         return out;
     }
     if (!IsMissing(array))
         AdoFail(adErrInvalidArgument, "the Parameters argument must be an array of values, not " + DescribeValue(array));
+    // The collection's order is the provider's: a return value (a function's) is ordinal 1 and is not bound.
     int position = 0;
     for (auto& p : items) {
-        if (p->GetDirection() == adParamReturnValue) continue;
         ++position;
+        if (p->GetDirection() == adParamReturnValue) continue;
         const String label = Label(p->Name(), position);
         const Variant v = p->ValueForBinding(label);
         DataTypeEnum type = p->GetType();
@@ -661,7 +663,6 @@ void TCommandObject::Finished(TExecResult& run) {
     // Output values, where the provider has them.
     int position = 0;
     for (auto& p : FParameters->Items()) {
-        if (p->GetDirection() == adParamReturnValue) continue;
         ++position;
         if (p->GetDirection() == adParamInput) continue;
         const Variant v = run.Statement->GetParameterValue(position);
