@@ -213,6 +213,9 @@ TEST_F(RecordTest, CopyRecordCopiesFilesAndTreesAndReplacesOnlyWhenAsked) {
     EXPECT_EQ(OleCode([&] { root->CopyRecord(W("sub"), W("sub/deep/again")); }), AdoCode(adErrCannotComplete));
     EXPECT_FALSE(fs::exists(FRoot / "sub" / "deep" / "again"));
     EXPECT_EQ(OleCode([&] { root->CopyRecord(W("nothing"), W("x")); }), AdoCode(adErrURLDoesNotExist));
+    // A folder cannot replace a file: the file stays and no partial copy is left.
+    EXPECT_NE(OleCode([&] { root->CopyRecord(W("sub"), W("copy.txt"), u"", u"", adCopyOverWrite); }), 0);
+    EXPECT_EQ(ReadFile(FRoot / "copy.txt"), "hello");
     // Nothing was left beside the copies.
     EXPECT_EQ(ChildNames(root), (TNames{"a.txt", "copy.txt", "flat", "in", "sub", "sub2"}));
 }

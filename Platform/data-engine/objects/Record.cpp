@@ -693,7 +693,12 @@ WideString TRecordObject::CopyRecord(const WideString& Source, const WideString&
             fs::remove_all(temp, ec);
             throw;
         }
-        ReplaceWith(*FRoot, temp, dest);
+        try {
+            ReplaceWith(*FRoot, temp, dest);
+        } catch (...) {
+            fs::remove_all(temp, ec);
+            throw;
+        }
         return Wide(FRoot->UrlOf(dest));
     });
 }
