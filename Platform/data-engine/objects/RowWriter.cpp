@@ -231,23 +231,45 @@ void TRowWriter::Find(TTable& t, TRowStore& store, TRowId row, TFound& found) {
     stmt->Close();
 }
 
+TStatement& TRowWriter::Statement(const String& sql) {
+    if (FStatementsOpenCount != FConnection.GetOpenCount()) {
+        FStatements.clear();
+        FStatementsOpenCount = FConnection.GetOpenCount();
+    }
+    auto& stmt = FStatements[sql];
+    if (!stmt) {
+        auto fresh = FConnection.GetSession().CreateStatement();
+        fresh->Prepare(sql);
+        stmt = std::move(fresh);
+    }
+    return *stmt;
+}
+
 Int64 TRowWriter::Run(const String& sql, const std::vector<std::pair<Variant, DataTypeEnum>>& binds,
                       std::vector<Variant>* returned) {
-    auto stmt = FConnection.GetSession().CreateStatement();
-    stmt->Prepare(sql);
-    for (std::size_t k = 0; k < binds.size(); ++k)
-        stmt->SetParameter(static_cast<int>(k) + 1, binds[k].first, binds[k].second);
-    TResultStream& result = stmt->Execute();
-    if (!result.HasRows()) return result.GetRecordsAffected();
+    TStatement& stmt = Statement(sql);
     Int64 rows = 0;
-    TRowBuffer buf(result.GetColumns().size());
-    while (result.Fetch(buf)) {
-        if (++rows == 1 && returned) {
-            returned->clear();
-            for (std::size_t i = 0; i < buf.Count(); ++i)
-                returned->push_back(CellToVariant(result.GetColumns()[i], result.GetKinds()[i], buf[i]));
+    try {
+        for (std::size_t k = 0; k < binds.size(); ++k)
+            stmt.SetParameter(static_cast<int>(k) + 1, binds[k].first, binds[k].second);
+        TResultStream& result = stmt.Execute();
+        if (!result.HasRows()) {
+            rows = result.GetRecordsAffected();
+        } else {
+            TRowBuffer buf(result.GetColumns().size());
+            while (result.Fetch(buf)) {
+                if (++rows == 1 && returned) {
+                    returned->clear();
+                    for (std::size_t i = 0; i < buf.Count(); ++i)
+                        returned->push_back(CellToVariant(result.GetColumns()[i], result.GetKinds()[i], buf[i]));
+                }
+            }
         }
+    } catch (...) {
+        stmt.Close();
+        throw;
     }
+    stmt.Close();
     return rows;
 }
 
@@ -357,6 +379,24 @@ void TRowWriter::Update(TRowStore& store, TRowId row, int criteria) {
     for (std::size_t c : changed)
         if (!IsWritable(c)) AdoFail(adErrFeatureNotAvailable, "column \"" + FColumns[c].Name + "\" cannot be written");
     TTable& t = TableOf(changed, "update");
+    if (t.KeyComplete) {
+        // One statement: it needs a savepoint of its own only where a failed
+        // statement would spoil the rest of the batch's transaction.
+        const bool guard = !FConnection.GetSession().GetFailedStatementKeepsTransaction();
+        if (guard) Savepoint();
+        bool done = false;
+        try {
+            done = QuickUpdate(t, store, row, changed, criteria);
+            if (guard) Release();
+        } catch (...) {
+            if (guard) RollbackSavepoint();
+            throw;
+        }
+        if (done) {
+            store.AcceptChanges(row);
+            return;
+        }
+    }
     Savepoint();
     try {
         TFound found;
@@ -394,6 +434,45 @@ void TRowWriter::Update(TRowStore& store, TRowId row, int criteria) {
         throw;
     }
     store.AcceptChanges(row);
+}
+
+bool TRowWriter::QuickUpdate(TTable& t, TRowStore& store, TRowId row, const std::vector<std::size_t>& changed,
+                             int criteria) {
+    // The row is located by its key; the columns the update criteria name
+    // must still hold their original values, which the database itself
+    // compares. A row that changed no row of the table (changed by someone
+    // else, gone, or a value the database compares differently from the
+    // cursor, such as a date kept as text) goes the careful way.
+    std::vector<std::size_t> where = t.Keys;
+    const bool all = criteria == adCriteriaAllCols || criteria == adCriteriaTimeStamp;
+    if (all || criteria == adCriteriaUpdCols)
+        for (std::size_t c : all ? t.Columns : changed)
+            if (std::find(where.begin(), where.end(), c) == where.end()) where.push_back(c);
+    // The statement's shape: the criteria, the columns set, and which compared values are Null.
+    String shape;
+    const auto append = [&](std::uint32_t n) { shape.append(reinterpret_cast<const char*>(&n), sizeof n); };
+    append(static_cast<std::uint32_t>(criteria));
+    for (std::size_t c : changed) append(static_cast<std::uint32_t>(c));
+    shape += '|';
+    for (std::size_t c : where) shape += store.IsNull(row, c, vvOriginal) ? 'n' : 'v';
+    String& sql = FQuickTexts[shape];
+    if (sql.empty()) {
+        String text = "UPDATE " + t.Qualified + " SET ";
+        for (std::size_t i = 0; i < changed.size(); ++i)
+            text += (i ? ", " : "") + QuoteName(FColumns[changed[i]].BaseColumnName) + " = ?";
+        text += " WHERE ";
+        for (std::size_t i = 0; i < where.size(); ++i)
+            text += (i ? " AND " : "") + QuoteName(FColumns[where[i]].BaseColumnName) +
+                    (shape[shape.size() - where.size() + i] == 'n' ? " IS NULL" : " = ?");
+        sql = std::move(text);
+    }
+    std::vector<std::pair<Variant, DataTypeEnum>> binds;
+    binds.reserve(changed.size() + where.size());
+    for (std::size_t c : changed) binds.emplace_back(store.GetValue(row, c), BindType(FColumns[c], store.GetKinds()[c]));
+    for (std::size_t c : where)
+        if (!store.IsNull(row, c, vvOriginal))
+            binds.emplace_back(store.GetValue(row, c, vvOriginal), BindType(FColumns[c], store.GetKinds()[c]));
+    return Run(sql, binds) == 1;
 }
 
 void TRowWriter::Delete(TRowStore& store, TRowId row, int criteria) {

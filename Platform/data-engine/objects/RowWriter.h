@@ -8,7 +8,15 @@
 // the original values of all the table's columns, which must then match
 // exactly one row.
 //
-// Every write runs inside a savepoint: the row is read back by its original
+// An update of a row whose table key the result holds is first tried as one
+// statement: UPDATE ... WHERE the key and the columns the update criteria
+// name still hold their original values, as the database compares them. When
+// it changes the row, that is all (no read back, and no savepoint where a
+// failed statement leaves the transaction usable). When it changes nothing,
+// the write goes the careful way below, which tells a conflict from a value
+// the database compares differently than the cursor (a date kept as text).
+//
+// Every careful write runs inside a savepoint: the row is read back by its original
 // key, the values the update criteria name are compared with the values the
 // cursor read (converted the same way, so a date stored as text compares as a
 // date), and only then is the row changed; a row that no longer matches is a
@@ -19,6 +27,8 @@
 // reads the new row back (RETURNING), so generated keys and defaults are in
 // the cursor afterwards.
 #pragma once
+
+#include <map>
 
 #include "Platform/data-engine/cursor/RowStore.h"
 #include "Platform/data-engine/objects/Connection.h"
@@ -71,6 +81,14 @@ private:
     void Find(TTable& t, TRowStore& store, TRowId row, TFound& found);
     Int64 Run(const String& sql, const std::vector<std::pair<Variant, DataTypeEnum>>& binds,
               std::vector<Variant>* returned = nullptr);
+    // A compiled statement kept for the text (statements repeat from row to
+    // row); the cache empties when the connection was opened again.
+    TStatement& Statement(const String& sql);
+    // The update as one statement whose WHERE holds the key and the compared
+    // original values; false when it changed no row (the careful path then
+    // finds out why).
+    bool QuickUpdate(TTable& t, TRowStore& store, TRowId row, const std::vector<std::size_t>& changed,
+                     int criteria);
     void Savepoint();
     void Release();
     void RollbackSavepoint() noexcept;
@@ -85,6 +103,9 @@ private:
     std::vector<std::unique_ptr<TTable>> FTables;
     std::vector<int> FTableOfColumn;  // index into FTables, -1 for columns of no table
     std::size_t FWritableCount = 0;
+    std::map<String, std::unique_ptr<TStatement>> FStatements;  // by SQL text
+    std::map<String, String> FQuickTexts;  // UPDATE texts by shape (columns set, Nulls compared)
+    unsigned FStatementsOpenCount = 0;
     int FRowLevel = 0;    // the session's level of the savepoint around one row's write
     int FBatchLevel = 0;  // and of the one around an UpdateBatch
 };

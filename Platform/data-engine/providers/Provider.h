@@ -118,6 +118,11 @@ public:
     // the data source really gives (which may be stricter).
     virtual Velora::IsolationLevelEnum SetIsolationLevel(Velora::IsolationLevelEnum level) = 0;
     virtual Velora::IsolationLevelEnum GetIsolationLevel() const = 0;
+    // Whether a statement that fails inside a transaction undoes only its own
+    // work and leaves the transaction usable (SQLite). When false (PostgreSQL
+    // refuses every later statement of the transaction), a caller that goes
+    // on after a failure puts a savepoint around the statement.
+    virtual bool GetFailedStatementKeepsTransaction() const { return false; }
 
     // Seconds a statement may run before it is stopped; 0 waits forever.
     virtual void SetCommandTimeout(int seconds) = 0;

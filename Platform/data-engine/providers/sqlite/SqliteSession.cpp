@@ -413,6 +413,10 @@ public:
         if (retaining) BeginTrans();
     }
 
+    // SQLite undoes a failed statement's own changes and keeps the transaction
+    // (errors that end the whole transaction end it with or without savepoints).
+    bool GetFailedStatementKeepsTransaction() const override { return true; }
+
     int GetTransactionLevel() const override {
         const_cast<TSqliteSession*>(this)->SyncLevel();
         return FLevel;
