@@ -21,15 +21,7 @@ namespace {
 Variant Deref(const Variant& v) { return v.IsByRef() ? v.Deref() : v; }
 
 // A saved rowset's bytes in a format (for a Stream object).
-String PersistedBytes(const TRowStore& store, PersistFormatEnum format) {
-    if (format == adPersistXML) return SaveXml(store);
-    if (format == adPersistADTG)
-        throw EPersistError("Saving in the ADTG format is not available; save with adPersistXML",
-                            AdoErrorHResult(adErrFeatureNotAvailable));
-    throw EEngineError("The persist format " + std::to_string(static_cast<int>(format)) +
-                           " is neither adPersistADTG (0) nor adPersistXML (1)",
-                       AdoErrorHResult(adErrInvalidArgument));
-}
+String PersistedBytes(const TRowStore& store, PersistFormatEnum format) { return SavePersisted(store, format); }
 
 bool IsIntegerKind(const Variant& v) {
     switch (v.BaseType()) {

@@ -25,9 +25,7 @@ int DetectPersistFormat(std::string_view data) noexcept {
 std::unique_ptr<TRowStore> LoadPersisted(std::string_view data) {
     switch (DetectPersistFormat(data)) {
         case adPersistXML: return LoadXml(data);
-        case adPersistADTG:
-            throw EPersistError("The data is an ADTG TableGram; reading that format is not available, only XML rowsets",
-                                AdoErrorHResult(adErrFeatureNotAvailable));
+        case adPersistADTG: return LoadAdtg(data);
         default:
             throw EPersistError("The data is neither an XML rowset nor an ADTG TableGram (it begins with byte " +
                                     std::to_string(data.empty() ? -1 : static_cast<unsigned char>(data[0])) + ")",
@@ -43,16 +41,17 @@ namespace {
 
 }  // namespace
 
+String SavePersisted(const TRowStore& store, PersistFormatEnum format) {
+    if (format == adPersistXML) return SaveXml(store);
+    if (format == adPersistADTG) return SaveAdtg(store);
+    throw EEngineError("The persist format " + std::to_string(static_cast<int>(format)) +
+                           " is neither adPersistADTG (0) nor adPersistXML (1)",
+                       AdoErrorHResult(adErrInvalidArgument));
+}
+
 void SaveToFile(const TRowStore& store, const String& path, PersistFormatEnum format) {
     // Everything that can fail before the file system does fails here, before any file exists.
-    if (format != adPersistADTG && format != adPersistXML)
-        throw EEngineError("The persist format " + std::to_string(static_cast<int>(format)) +
-                               " is neither adPersistADTG (0) nor adPersistXML (1)",
-                           AdoErrorHResult(adErrInvalidArgument));
-    if (format == adPersistADTG)
-        throw EPersistError("Saving in the ADTG format is not available; save with adPersistXML",
-                            AdoErrorHResult(adErrFeatureNotAvailable));
-    const String data = SaveXml(store);
+    const String data = SavePersisted(store, format);
     String temp = path + ".XXXXXX";
     const int fd = mkstemp(temp.data());
     if (fd < 0) FileError("Cannot create a file beside", path, errno, adErrWriteFile);

@@ -1,7 +1,6 @@
 // Saving a row store with its columns and pending changes, and loading it
-// back, in ADO's XML rowset format (adPersistXML). The Advanced Data TableGram
-// (adPersistADTG) is recognised but not yet read or written: asking for it
-// raises adErrFeatureNotAvailable, and nothing is written.
+// back, in ADO's XML rowset format (adPersistXML) and in the Advanced Data
+// TableGram of the RDS transport protocol (adPersistADTG).
 //
 // What travels: every column's name, type, DefinedSize, precision, scale,
 // attributes (updatable, nullable, fixed, long, key column, row id, ...),
@@ -37,16 +36,24 @@ public:
 String SaveXml(const TRowStore& store);
 std::unique_ptr<TRowStore> LoadXml(std::string_view data);
 
+// The Advanced Data TableGram (binary, little-endian, version 0.0 as Windows
+// writes it). Hierarchical recordsets (chapters, child rows) are refused.
+String SaveAdtg(const TRowStore& store);
+std::unique_ptr<TRowStore> LoadAdtg(std::string_view data);
+
+// The bytes of a saved rowset in a format; EEngineError (adErrInvalidArgument)
+// for a format that is neither adPersistADTG nor adPersistXML.
+String SavePersisted(const TRowStore& store, Velora::PersistFormatEnum format);
+
 // Which format data is in: adPersistXML for text starting with '<' (after a
 // byte order mark and blanks), adPersistADTG for a TableGram header, -1 otherwise.
 int DetectPersistFormat(std::string_view data) noexcept;
-// Loads a saved rowset; EPersistError when the data is no XML rowset (a
-// TableGram is named as such, with adErrFeatureNotAvailable).
+// Loads a saved rowset in either format; EPersistError when the data is neither.
 std::unique_ptr<TRowStore> LoadPersisted(std::string_view data);
 
 // Files. Saving writes beside the target and renames; errors name the file
-// (adErrWriteFile); adPersistADTG raises adErrFeatureNotAvailable before any
-// file is touched. Loading reads the whole file (adErrOpeningFile when it
+// (adErrWriteFile); a rowset that cannot be saved in the format fails before
+// any file is touched. Loading reads the whole file (adErrOpeningFile when it
 // cannot be opened) and detects its format.
 void SaveToFile(const TRowStore& store, const String& path, Velora::PersistFormatEnum format);
 std::unique_ptr<TRowStore> LoadFromFile(const String& path);
