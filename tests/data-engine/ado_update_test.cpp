@@ -302,6 +302,59 @@ TEST_P(UpdateTest, AFailedOrConflictingWriteLeavesTheUsersTransactionWorking) {
     EXPECT_EQ(Stored("SELECT SUM(qty) FROM items").ToInteger(), 1 + 5 + 99 + 4);
 }
 
+TEST_P(UpdateTest, ValuesOfEveryKindAreWrittenComparedAndFoundAgain) {
+    // Written with a key, and without one (found by all its values), and compared column by column
+    // (adCriteriaAllCols): a value that does not read back exactly as it went in shows as a conflict.
+    const std::string columns = std::string("d DATE, ts ") + (IsPostgres() ? "TIMESTAMP" : "DATETIME") +
+                                ", b " + BlobType() + ", n NUMERIC(12,4), f DOUBLE PRECISION, flag BOOLEAN, "
+                                "s VARCHAR(10)";
+    Exec(FConn, "CREATE TABLE keyed (id " + AutoKey() + ", " + columns + "); CREATE TABLE loose (" + columns + ")");
+    const Rtl::TDateTime day = Rtl::EncodeDate(2024, 2, 29);
+    const Rtl::TDateTime moment(Rtl::EncodeDate(1999, 12, 31).Value + Rtl::EncodeTime(23, 59, 58, 125).Value);
+    const Rtl::Byte bytes[] = {0, 255, 7};
+    const std::vector<std::pair<const char*, Variant>> first = {
+        {"d", Variant(day)},
+        {"ts", Variant(moment)},
+        {"b", Rtl::BytesToVarArray(bytes, sizeof bytes)},
+        {"n", Variant("12345678.0625")},
+        {"f", Variant(0.1)},
+        {"flag", Variant(true)},
+        {"s", Variant("héllo")},
+    };
+    for (const char* table : {"keyed", "loose"}) {
+        SCOPED_TRACE(table);
+        const std::string sql = std::string("SELECT ") + (std::string(table) == "keyed" ? "id, " : "") +
+                                "d, ts, b, n, f, flag, s FROM " + table;
+        auto rs = OpenRecordset(FConn, sql, adUseClient, adOpenStatic, adLockOptimistic);
+        rs->GetProperties()->GetItem(Variant("Update Criteria"))->SetValue(Variant(static_cast<int>(adCriteriaAllCols)));
+        rs->AddNew(Com::EmptyParam, Com::EmptyParam);
+        for (const auto& [name, value] : first) Set(rs, name, value);
+        rs->Update(Com::EmptyParam, Com::EmptyParam);
+        // Changed one column at a time: each write finds the row by what the last one left.
+        rs->Update(Variant("s"), Variant("again"));
+        rs->Update(Variant("flag"), Variant(false));
+        rs->Update(Variant("ts"), Variant(Rtl::TDateTime(moment.Value + 1)));
+        rs->Update(Variant("n"), Variant("-0.0001"));
+        rs->Update(Variant("f"), Variant(2.5e-7));
+        rs->Close();
+
+        auto check = OpenRecordset(FOther, sql, adUseClient, adOpenStatic, adLockReadOnly);
+        ASSERT_EQ(check->GetRecordCount(), 1);
+        EXPECT_EQ(FieldValue(check, "d").ToDouble(), day.Value);
+        EXPECT_EQ(FieldValue(check, "ts").ToDouble(), moment.Value + 1);
+        EXPECT_EQ(Rtl::VarArrayToBytes(FieldValue(check, "b")), (std::vector<Rtl::Byte>{0, 255, 7}));
+        EXPECT_EQ(Rtl::VarToStr(FieldValue(check, "n")), "-0.0001");
+        EXPECT_EQ(FieldValue(check, "f").ToDouble(), 2.5e-7);
+        EXPECT_FALSE(FieldValue(check, "flag").ToBoolean());
+        EXPECT_EQ(N(FieldValue(check, "s").ToWideString()), "again");
+        // And deleted, found the same way.
+        check = OpenRecordset(FConn, sql, adUseClient, adOpenStatic, adLockOptimistic);
+        check->GetProperties()->GetItem(Variant("Update Criteria"))->SetValue(Variant(static_cast<int>(adCriteriaAllCols)));
+        check->Delete(adAffectCurrent);
+        EXPECT_TRUE(Stored(std::string("SELECT s FROM ") + table).IsEmpty());
+    }
+}
+
 VELORA_PROVIDER_SUITE(UpdateTest);
 
 }  // namespace
