@@ -4,7 +4,7 @@
 // Connection string keys it reads (others are kept and ignored):
 //   Data Source          host, host:port, [IPv6]:port, or a socket directory (/path[:port])
 //   Initial Catalog      the database
-//   User ID, Password    the credentials (also given to Open separately)
+//   User ID, Password    the credentials; those given to Open separately win
 //   Connect Timeout      seconds to wait for the server (default 15; 0 waits forever)
 //   Mode                 Read opens the session read-only (default_transaction_read_only)
 //   Extended Properties  a libpq conninfo text ("sslmode=require application_name=x")
@@ -12,6 +12,14 @@
 //                        these and Extended Properties win over the keys above.
 // Every session talks UTF-8 with DateStyle ISO and TimeZone UTC (timestamptz
 // values are given and taken in UTC), as the value conversions need.
+//
+// Prepare checks and describes a text's first statement at once, unless the
+// server cannot type its parameters from the text alone ("? IS NULL",
+// ":a - :b"): then it is described when it runs, with the types of the values
+// bound (a Null or text nothing types is taken as text).
+//
+// Stored routines: a function's return value is parameter 1, its arguments
+// follow in their order (ADO's Parameters.Refresh order).
 //
 // Threads: a session and its statements may be used from any thread; calls
 // are serialised per connection. Cancel may be called from any thread at any
