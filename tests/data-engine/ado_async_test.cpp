@@ -504,6 +504,46 @@ TEST_F(AsyncTest, ReleasedRecordsetsAndCommandsStillFinishTheirWork) {
     EXPECT_EQ(CountItems(), 5);
 }
 
+TEST_F(AsyncTest, RequeryRunsAsynchronouslyAgain) {
+    auto c = CoConnection::Create();
+    c->SetCursorLocation(adUseClient);
+    c->Open(W(Patient()));
+    auto sink = Advise(c);
+    auto cmd = CoCommand::Create();
+    cmd->SetActiveConnectionRef(c.Get());
+    cmd->SetCommandText(W("SELECT name FROM items ORDER BY id"));
+    struct TCase {
+        const char* Name;
+        std::function<ComPtr<_Recordset>()> Open;
+    };
+    const TCase cases[] = {
+        {"over a command", [&] { return cmd->Execute(nullptr, Variant(), adCmdText | adAsyncExecute); }},
+        {"over a text", [&] { return c->Execute(W("SELECT name FROM items ORDER BY id"), nullptr, adCmdText | adAsyncExecute); }},
+    };
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.Name);
+        sink->Events.clear();
+        auto rs = t.Open();
+        ASSERT_TRUE(Pump([&] { return rs->GetState() == adStateOpen; }));
+        rs->SetFilter(Variant(W("name <> 'pear'")));
+        EXPECT_EQ(rs->GetRecordCount(), 3);
+        Exec(c, "INSERT INTO items (name) VALUES ('kiwi')");
+        // Requery uses the options the recordset was opened with: it runs on the worker again.
+        auto lock = std::make_unique<TLockHolder>(FFile, "EXCLUSIVE");
+        rs->Requery(adOptionUnspecified);
+        EXPECT_EQ(rs->GetState(), adStateExecuting);
+        lock.reset();
+        ASSERT_TRUE(Pump([&] { return rs->GetState() == adStateOpen; }));
+        EXPECT_EQ(sink->Last("ExecuteComplete").Status, adStatusOK);
+        EXPECT_EQ(sink->Last("ExecuteComplete").Thread, FOwner);
+        // The new row is there and the filter still applies.
+        EXPECT_EQ(rs->GetRecordCount(), 4);
+        rs->MoveLast();
+        EXPECT_EQ(FieldValue(rs, "name").ToString(), "kiwi");
+        Exec(c, "DELETE FROM items WHERE name = 'kiwi'");
+    }
+}
+
 // ---- Commands --------------------------------------------------------------------------------------------
 
 TEST_F(AsyncTest, CommandExecutesAsynchronouslyWithItsParameters) {

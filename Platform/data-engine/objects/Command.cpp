@@ -569,7 +569,8 @@ void TCommandObject::Bind(TStatement& statement, const Variant& values) { Apply(
 
 
 TExecResult TCommandObject::Run(int options, const Variant& values, CursorTypeEnum cursorType, LockTypeEnum lockType,
-                                TRecordsetObject* recordset, std::function<void(TExecResult&)> after) {
+                                TRecordsetObject* recordset, std::function<void(TExecResult&)> after,
+                                std::function<void()> failed) {
     if (!FConnection) AdoFail(adErrInvalidConnection, "the command has no ActiveConnection");
     FConnection->CheckUsable("Command.Execute");
     TakeStreamText();
@@ -622,9 +623,10 @@ TExecResult TCommandObject::Run(int options, const Variant& values, CursorTypeEn
                     Finished(run);
                     after(run);
                 },
-                [this, restore] {
+                [this, restore, failed = std::move(failed)] {
                     FExecuting = false;
                     restore();
+                    if (failed) failed();
                 });
         } catch (...) {
             FExecuting = false;

@@ -148,7 +148,8 @@ public:
     // answers an empty result at once and after(run) gets the real one on this
     // thread when it ends (a failure goes to ExecuteComplete instead).
     TExecResult Run(int options, const Variant& values, CursorTypeEnum cursorType, LockTypeEnum lockType,
-                    TRecordsetObject* recordset, std::function<void(TExecResult&)> after = nullptr);
+                    TRecordsetObject* recordset, std::function<void(TExecResult&)> after = nullptr,
+                    std::function<void()> failed = nullptr);
     // Statements the command compiled (Prepared reuses one).
     int GetPrepareCount() const noexcept { return FPrepareCount; }
     // Describes the parameters of the current text through the provider.

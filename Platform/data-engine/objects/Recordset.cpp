@@ -544,6 +544,7 @@ void TRecordsetObject::OpenOnResult(ComPtr<TConnectionObject> connection, TExecR
     Build(connection, run, location, adOpenUnspecified, adLockUnspecified);
     FCursorLocation = location;
     FCommand = command;
+    FOpenOptions = run.Options;  // Requery runs it again the same way
     if (FState == adStateOpen) AfterOpen();
 }
 
@@ -599,11 +600,15 @@ void TRecordsetObject::Requery(int Options) {
         StopFetch(true);
         CheckOpen("Recordset.Requery");
         const bool cancelled = FireWillChangeRecordset(adRsnRequery).Cancelled;
+        const int options = Options == adOptionUnspecified ? FOpenOptions : Options;
+        if (options != adOptionUnspecified && (options & adAsyncExecute)) {
+            RequeryAsync(options, cancelled);
+            return;
+        }
         Surround(
             cancelled, "WillChangeRecordset",
             [&] {
                 if (!FConnection) AdoFail(adErrInvalidConnection, "Recordset.Requery: the recordset has no connection");
-                const int options = Options == adOptionUnspecified ? FOpenOptions : Options;
                 TExecResult run;
                 if (FCommand) {
                     run = FCommand->Run(options, Com::EmptyParam, FCursorType, FLockType, this);

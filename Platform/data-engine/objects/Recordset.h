@@ -298,8 +298,14 @@ private:
     void RestoreView(const Variant& filter, const String& sort) noexcept;
 
     // Asynchronous opening (RecordsetAsync.cpp).
+    // finished (optional) runs on the owner's thread when the execution has
+    // ended: after ExecuteComplete, with the failure if there was one.
     void OpenAsync(const ComPtr<TConnectionObject>& connection, const ComPtr<TCommandObject>& command,
-                   const String& text, CursorLocationEnum location, int options);
+                   const String& text, CursorLocationEnum location, int options,
+                   std::function<void(Error*)> finished = nullptr);
+    // Requery with adAsyncExecute: the rows go, the text runs again on the
+    // worker, and RecordsetChangeComplete comes when the recordset has opened.
+    void RequeryAsync(int options, bool cancelled);
 
     // Asynchronous fetching (RecordsetAsync.cpp): after the initial rows, a
     // worker reads the rest of the result in batches; the owner's thread

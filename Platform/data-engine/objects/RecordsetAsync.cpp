@@ -51,12 +51,13 @@ struct TRecordsetObject::TFetchQueue {
 // ---- Asynchronous execution ----------------------------------------------------------------------
 
 void TRecordsetObject::OpenAsync(const ComPtr<TConnectionObject>& connection, const ComPtr<TCommandObject>& command,
-                                 const String& text, CursorLocationEnum location, int options) {
+                                 const String& text, CursorLocationEnum location, int options,
+                                 std::function<void(Error*)> finished) {
     // The connection holds itself, the command and this recordset until it
     // delivers the outcome; raw pointers are enough here.
     TConnectionObject* conn = connection.Get();
     TCommandObject* cmd = command.Get();
-    auto open = [this, conn, cmd, location, options](TExecResult& run) {
+    auto open = [this, conn, cmd, location, options, finished](TExecResult& run) {
         Build(ComPtr<TConnectionObject>(conn), run, location, run.CursorType, run.LockType);
         FCursorLocation = location;
         FCommand = cmd;
@@ -64,7 +65,17 @@ void TRecordsetObject::OpenAsync(const ComPtr<TConnectionObject>& connection, co
         if (!cmd) FSourceCommand = nullptr;
         conn->FireExecuteComplete(run.RecordsAffected, nullptr, cmd, this);
         AfterOpen();
+        if (finished) finished(nullptr);
     };
+    // A failed execution has been reported (Errors, ExecuteComplete): finished gets the same Error.
+    std::function<void()> failed;
+    if (finished)
+        failed = [conn, finished] {
+            ComPtr<Error> error;
+            if (TErrorsCollection* errors = conn->GetErrorTarget(); errors && errors->GetCount() > 0)
+                error = errors->GetItem(Variant(0));
+            finished(error.Get());
+        };
     // With an asynchronous fetch as well, the initial rows are read on the
     // execution's worker too.
     if (AsksAsyncFetch(options, location)) {
@@ -82,7 +93,7 @@ void TRecordsetObject::OpenAsync(const ComPtr<TConnectionObject>& connection, co
         ~TClear() { Hook = nullptr; }
     } clear{FWorkerPrefetch};
     if (command) {
-        command->Run(options, Com::EmptyParam, FCursorType, FLockType, this, std::move(open));
+        command->Run(options, Com::EmptyParam, FCursorType, FLockType, this, std::move(open), std::move(failed));
         return;
     }
     TExecRequest request;
@@ -95,7 +106,34 @@ void TRecordsetObject::OpenAsync(const ComPtr<TConnectionObject>& connection, co
     request.Options = options;
     request.Recordset = this;
     request.OnWorker = TakeWorkerPrefetch();
-    connection->StartCommand(std::move(request), std::move(open), nullptr);
+    connection->StartCommand(std::move(request), std::move(open), std::move(failed));
+}
+
+void TRecordsetObject::RequeryAsync(int options, bool cancelled) {
+    try {
+        if (cancelled) RaiseCancelled("WillChangeRecordset");
+        if (!FConnection) AdoFail(adErrInvalidConnection, "Recordset.Requery: the recordset has no connection");
+        FConnection->CheckUsable("Recordset.Requery");
+        const ComPtr<TConnectionObject> connection = FConnection;
+        const ComPtr<TCommandObject> command = FCommand;
+        const String text = FSource;
+        const CursorLocationEnum location = FOpenLocation;
+        const Variant filter = FFilterValue;
+        const String sort = FSortText;
+        // The text that ran is run again as it is.
+        const int runOptions = command ? options : (options & ~CommandTypeMask) | adCmdText;
+        ResetOpenState();
+        OpenAsync(connection, command, text, location, runOptions, [this, filter, sort](Error* error) {
+            if (!error && FStore) {
+                RestoreView(filter, sort);
+                FStore->MoveFirst();
+                Landed();
+            }
+            FireRecordsetChangeComplete(adRsnRequery, error);
+        });
+    } catch (...) {
+        RaiseWithComplete([&](Error* e) { FireRecordsetChangeComplete(adRsnRequery, e); });
+    }
 }
 
 // ---- Asynchronous fetching ---------------------------------------------------------------------------
