@@ -437,12 +437,25 @@ TEST_F(StreamRecordsetTest, SavedIntoAStreamAndOpenedBackWithPendingChanges) {
     rs->GetFields()->GetItem(Variant("qty"))->SetValue(Variant(7));
     rs->Update();
 
-    for (StreamTypeEnum type : {adTypeText, adTypeBinary}) {
-        SCOPED_TRACE(type == adTypeText ? "text stream" : "binary stream");
+    struct TCase {
+        StreamTypeEnum Type;
+        PersistFormatEnum Format;
+        bool Apply;  // the reopened rowset is written to the database
+    };
+    const std::vector<TCase> cases = {
+        {adTypeText, adPersistXML, false},
+        {adTypeText, adPersistADTG, false},  // a binary format makes the new stream binary
+        {adTypeBinary, adPersistXML, true},
+    };
+    for (const auto& tc : cases) {
+        const StreamTypeEnum type = tc.Type;
+        SCOPED_TRACE(std::string(type == adTypeText ? "text stream, " : "binary stream, ") +
+                     (tc.Format == adPersistXML ? "XML" : "ADTG"));
         auto stream = OpenMemory(type);
-        rs->Save(Com::VarFromInterface(stream), adPersistXML);
+        rs->Save(Com::VarFromInterface(stream), tc.Format);
+        if (tc.Format == adPersistADTG) EXPECT_EQ(stream->GetType(), adTypeBinary);
         EXPECT_GT(stream->GetSize(), 0);
-        if (type == adTypeText) {
+        if (stream->GetType() == adTypeText) {
             const std::string xml = N(stream->ReadText(adReadAll));
             EXPECT_EQ(xml.rfind("<xml", 0), 0u) << xml.substr(0, 40);
             stream->SetPosition(0);
@@ -462,7 +475,7 @@ TEST_F(StreamRecordsetTest, SavedIntoAStreamAndOpenedBackWithPendingChanges) {
         EXPECT_EQ(back->GetStatus() & adRecNew, adRecNew);
 
         // Applied to the database through a connection.
-        if (type == adTypeBinary) {
+        if (tc.Apply) {
             back->SetActiveConnection(Com::VarFromInterface(conn));
             back->UpdateBatch(adAffectAll);
             auto check = OpenRecordset(conn, "SELECT name FROM items ORDER BY id", adUseClient, adOpenStatic,
@@ -490,6 +503,11 @@ TEST_F(StreamRecordsetTest, BadStreamsOpenNothingAndKeepTheirPosition) {
     auto src = OpenRecordset(conn, "SELECT * FROM items", adUseClient, adOpenStatic, adLockReadOnly);
     auto closed = CoStream::Create();
     EXPECT_EQ(OleCode([&] { src->Save(Com::VarFromInterface(closed), adPersistXML); }), AdoCode(adErrObjectClosed));
+    // A TableGram is binary: a stream already holding text does not take one.
+    auto text = OpenMemory();
+    text->WriteText(u"notes");
+    EXPECT_EQ(OleCode([&] { src->Save(Com::VarFromInterface(text), adPersistADTG); }), AdoCode(adErrIllegalOperation));
+    EXPECT_EQ(AllBytes(text), std::string("\xFF\xFEn\0o\0t\0e\0s\0", 12));
 }
 
 TEST_F(StreamRecordsetTest, ACommandStreamStandsInForTheCommandText) {

@@ -20,9 +20,6 @@ namespace {
 
 Variant Deref(const Variant& v) { return v.IsByRef() ? v.Deref() : v; }
 
-// A saved rowset's bytes in a format (for a Stream object).
-String PersistedBytes(const TRowStore& store, PersistFormatEnum format) { return SavePersisted(store, format); }
-
 bool IsIntegerKind(const Variant& v) {
     switch (v.BaseType()) {
         case Rtl::varSmallint:
@@ -458,7 +455,7 @@ void TRecordsetObject::Save(const Variant& Destination, PersistFormatEnum Persis
             FinishEdit();
             const std::unique_ptr<TRowStore> narrowed = RowsToSave();
             // The whole rowset is made before the stream changes.
-            const String data = PersistedBytes(narrowed ? *narrowed : FStore->Store(), PersistFormat);
+            const String data = SavePersisted(narrowed ? *narrowed : FStore->Store(), PersistFormat);
             stream->PutForSave(data, PersistFormat == adPersistXML, "Recordset.Save");
             Moving(adRsnMoveFirst, [&] { FStore->MoveFirst(); });
             return;

@@ -273,10 +273,10 @@ void TStreamObject::Write(const Variant& Buffer) {
         if (!buffer.IsArray() || Rtl::VarArrayElementType(buffer) != Rtl::varByte || Rtl::VarArrayDimCount(buffer) != 1)
             AdoFail(adErrInvalidArgument, "Stream.Write takes a one-dimensional array of bytes, not " +
                                               Rtl::VarTypeAsText(buffer.VType()));
+        CheckWritable("Stream.Write");
         // Binary data written into a new, empty text stream makes it binary.
         if (FType == adTypeText && FData.empty() && FPosition == 0) FType = adTypeBinary;
         CheckBinary("Stream.Write");
-        CheckWritable("Stream.Write");
         const std::vector<Byte> bytes = Rtl::VarArrayToBytes(buffer);
         PutBytes(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     });
