@@ -55,21 +55,28 @@ TEST(Sort, BadSortsAreNamed) {
 }
 
 TEST(Sort, ManyEqualKeysKeepTheirOrder) {
-    TRowStore store({MakeColumn("k", adInteger), MakeColumn("t", adVarWChar, 10)});
+    // Integer keys of every width sort on their own path; Nulls among them.
+    TRowStore store({MakeColumn("k", adInteger), MakeColumn("t", adVarWChar, 10), MakeColumn("u", adUnsignedBigInt),
+                     MakeColumn("b", adBigInt)});
     std::mt19937 random(7);
     for (int i = 0; i < 3000; ++i) {
         const TRowId r = store.AddNew();
-        store.SetValue(r, 0, Variant(static_cast<int>(random() % 20) - 10));
+        store.SetValue(r, 0, random() % 10 == 0 ? Variant::Null() : Variant(static_cast<int>(random() % 20) - 10));
         store.SetValue(r, 1, Variant(std::string(1, static_cast<char>('a' + random() % 3))));
+        store.SetValue(r, 2, random() % 10 == 0 ? Variant::Null() : Variant(static_cast<UInt64>(random() % 4) << 62));
+        store.SetValue(r, 3, Variant(static_cast<Int64>(random() % 5) * INT64_C(4000000000000000000) - INT64_C(8000000000000000000)));
     }
-    TCursorView view(store);
-    view.SetSort(TSortOrder::Parse(store, "t DESC, k"));
-    const auto& rows = view.GetRows();
-    ASSERT_EQ(rows.size(), 3000u);
-    for (std::size_t i = 1; i < rows.size(); ++i) {
-        const int c = view.GetSort().Compare(store, rows[i - 1], rows[i]);
-        ASSERT_LE(c, 0) << i;
-        if (c == 0) ASSERT_LT(rows[i - 1], rows[i]) << i;
+    for (const char* sort : {"t DESC, k", "k", "k DESC", "u", "u DESC", "b DESC", "b"}) {
+        SCOPED_TRACE(sort);
+        TCursorView view(store);
+        view.SetSort(TSortOrder::Parse(store, sort));
+        const auto& rows = view.GetRows();
+        ASSERT_EQ(rows.size(), 3000u);
+        for (std::size_t i = 1; i < rows.size(); ++i) {
+            const int c = view.GetSort().Compare(store, rows[i - 1], rows[i]);
+            ASSERT_LE(c, 0) << i;
+            if (c == 0) ASSERT_LT(rows[i - 1], rows[i]) << i;
+        }
     }
 }
 

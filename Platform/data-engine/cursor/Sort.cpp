@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <type_traits>
 
 #include "Platform/data-engine/cursor/Compare.h"
 #include "Platform/data-engine/cursor/Criteria.h"
@@ -17,6 +18,51 @@ namespace {
 }
 
 bool IsBlank(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool IsSignedIntegerKind(TStorageKind k) noexcept {
+    return k == skBoolean || k == skInt8 || k == skInt16 || k == skInt32 || k == skInt64 || k == skCurrency;
+}
+bool IsUnsignedIntegerKind(TStorageKind k) noexcept {
+    return k == skUInt8 || k == skUInt16 || k == skUInt32 || k == skUInt64;
+}
+
+// One key of an integer kind: keys and positions side by side, ordered by
+// (key, position), which is the stable order, without a comparison per kind
+// or a look at the row store while sorting. Nulls keep their order, first
+// ascending and last descending, as CompareCells puts them.
+template <class T>
+void SortByIntegerKey(const TRowStore& store, const TSortKey& key, std::vector<TRowId>& rows) {
+    struct TEntry {
+        T Key;
+        std::uint32_t Pos;
+    };
+    std::vector<TEntry> values;
+    values.reserve(rows.size());
+    std::vector<TRowId> nulls;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const TCell c = store.GetCell(rows[i], key.Column);
+        if (c.Null) {
+            nulls.push_back(rows[i]);
+            continue;
+        }
+        if constexpr (std::is_signed_v<T>)
+            values.push_back({c.I, static_cast<std::uint32_t>(i)});
+        else
+            values.push_back({c.U, static_cast<std::uint32_t>(i)});
+    }
+    if (key.Descending)
+        std::sort(values.begin(), values.end(),
+                  [](const TEntry& a, const TEntry& b) { return a.Key != b.Key ? a.Key > b.Key : a.Pos < b.Pos; });
+    else
+        std::sort(values.begin(), values.end(),
+                  [](const TEntry& a, const TEntry& b) { return a.Key != b.Key ? a.Key < b.Key : a.Pos < b.Pos; });
+    std::vector<TRowId> sorted;
+    sorted.reserve(rows.size());
+    if (!key.Descending) sorted.insert(sorted.end(), nulls.begin(), nulls.end());
+    for (const TEntry& e : values) sorted.push_back(rows[e.Pos]);
+    if (key.Descending) sorted.insert(sorted.end(), nulls.begin(), nulls.end());
+    rows.swap(sorted);
+}
 
 }  // namespace
 
@@ -75,6 +121,11 @@ int TSortOrder::Compare(const TRowStore& store, TRowId a, TRowId b) const {
 
 void TSortOrder::Apply(const TRowStore& store, std::vector<TRowId>& rows) const {
     if (FKeys.empty() || rows.size() < 2) return;
+    if (FKeys.size() == 1) {
+        const TStorageKind kind = store.GetKinds()[FKeys.front().Column];
+        if (IsSignedIntegerKind(kind)) return SortByIntegerKey<Int64>(store, FKeys.front(), rows);
+        if (IsUnsignedIntegerKind(kind)) return SortByIntegerKey<UInt64>(store, FKeys.front(), rows);
+    }
     // The keys are read once: cells of text point into the store, which never moves them.
     const std::size_t n = rows.size();
     std::vector<std::vector<TCell>> keys(FKeys.size());
