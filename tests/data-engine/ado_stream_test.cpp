@@ -487,6 +487,21 @@ TEST_F(StreamRecordsetTest, SavedIntoAStreamAndOpenedBackWithPendingChanges) {
     }
 }
 
+TEST_F(StreamRecordsetTest, AUnicodeRowsetReadFromABinaryStreamOpens) {
+    auto conn = OpenConnection(FFile);
+    auto src = OpenRecordset(conn, "SELECT id, name FROM items ORDER BY id", adUseClient, adOpenStatic, adLockReadOnly);
+    auto stream = OpenMemory(adTypeText);  // Unicode: FF FE and UTF-16 text
+    src->Save(Com::VarFromInterface(stream), adPersistXML);
+    stream->SetPosition(0);
+    stream->SetType(adTypeBinary);
+    EXPECT_EQ(BytesOf(stream->Read(2)), "\xFF\xFE");
+    stream->SetPosition(0);
+    auto back = CoRecordset::Create();
+    back->Open(Com::VarFromInterface(stream));
+    EXPECT_EQ(back->GetRecordCount(), 4);
+    EXPECT_EQ(N(FieldValue(back, "name").ToWideString()), "apple");
+}
+
 TEST_F(StreamRecordsetTest, BadStreamsOpenNothingAndKeepTheirPosition) {
     auto stream = OpenMemory(adTypeBinary);
     stream->Write(Bytes("<xml><broken"));
