@@ -1,5 +1,5 @@
-// Saving and loading a 10^5-row store in ADO's XML rowset format, in MB/s of
-// XML, beside hand-written code doing the least any writer or reader of the
+// Saving and loading a 10^5-row store in ADO's XML rowset format and in the
+// TableGram (ADTG), in MB/s of the saved bytes, beside hand-written code doing the least any writer or reader of the
 // same text must do, in the same run:
 //   XmlSave_Baseline   the same z:row elements written from plain vectors
 //                      (std::to_chars, the same escaping)
@@ -11,6 +11,9 @@
 //                      numbers parsed with std::from_chars); no schema
 //   XmlLoad_Engine     LoadXml into a new row store (schema, types, checks)
 //   XmlLoad_File       LoadFromFile of the saved file
+//   AdtgSave_* and AdtgLoad_* the same for the binary TableGram: its baseline
+//                      writes each row's values in their own width (text
+//                      with a length before it) and reads them back
 //
 // The table p has VELORA_BENCH_PERSIST_ROWS rows (default 100,000): id, a,
 // name (about 12 bytes), price, and note (about 40 bytes with '&' and quotes
@@ -42,12 +45,13 @@ struct TColumns {
 };
 
 struct TData {
-    std::string Db, XmlFile;
+    std::string Db, XmlFile, AdtgFile;
     std::size_t Rows = 0;
     TColumns Columns;
     std::unique_ptr<TSession> Session;
     std::unique_ptr<TRowStore> Store;
-    String Xml;  // the engine's text, which both loaders read
+    String Xml;   // the engine's text, which both loaders read
+    String Adtg;  // the engine's TableGram
 };
 
 TData& Data() {
@@ -73,6 +77,7 @@ void Prepare() {
     const auto rows = BenchSupport::EnvCount("VELORA_BENCH_PERSIST_ROWS", 100000);
     d.Db = (BenchSupport::BenchDir() / ("velora-persist-bench-" + std::to_string(rows) + ".db")).string();
     d.XmlFile = (BenchSupport::BenchDir() / ("velora-persist-bench-" + std::to_string(rows) + ".xml")).string();
+    d.AdtgFile = (BenchSupport::BenchDir() / ("velora-persist-bench-" + std::to_string(rows) + ".adtg")).string();
     sqlite3* db = nullptr;
     Check(sqlite3_open(d.Db.c_str(), &db), db, "open " + d.Db);
     if (QueryInt(db, "SELECT count(*) FROM sqlite_schema WHERE name = 'p'") != 1 ||
@@ -115,14 +120,16 @@ void Prepare() {
     if (d.Store->GetRowCount() != d.Rows) Die("the engine read a different number of rows");
     d.Xml = SaveXml(*d.Store);
     SaveToFile(*d.Store, d.XmlFile, Velora::adPersistXML);
+    d.Adtg = SaveAdtg(*d.Store);
+    SaveToFile(*d.Store, d.AdtgFile, Velora::adPersistADTG);
 }
 
-void Bytes(benchmark::State& state) {
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                            static_cast<std::int64_t>(Data().Xml.size()));
+void Bytes(benchmark::State& state, std::size_t size) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(size));
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(Data().Rows));
-    state.counters["bytes"] = static_cast<double>(Data().Xml.size());
+    state.counters["bytes"] = static_cast<double>(size);
 }
+void Bytes(benchmark::State& state) { Bytes(state, Data().Xml.size()); }
 
 // ---- The hand-written writer and reader ----------------------------------------------------------------
 
@@ -230,6 +237,62 @@ std::size_t ReadBaseline(std::string_view xml, TColumns& c) {
     return c.Id.size();
 }
 
+// The binary floor: each row's values in their own width, text with a 4-byte length before it.
+std::string WriteBinaryBaseline() {
+    const auto& c = Data().Columns;
+    std::string out;
+    out.reserve(Data().Adtg.size() + 4096);
+    auto put = [&](const auto& v) { out.append(reinterpret_cast<const char*>(&v), sizeof v); };
+    auto text = [&](const std::string& t) {
+        put(static_cast<std::uint32_t>(t.size()));
+        out += t;
+    };
+    for (std::size_t i = 0; i < c.Id.size(); ++i) {
+        out += static_cast<char>(c.NoteNull[i]);  // the row's null flags
+        put(c.Id[i]);
+        put(c.A[i]);
+        text(c.Name[i]);
+        put(c.Price[i]);
+        if (!c.NoteNull[i]) text(c.Note[i]);
+    }
+    return out;
+}
+
+std::size_t ReadBinaryBaseline(std::string_view data, TColumns& c) {
+    std::size_t at = 0;
+    auto get = [&](auto& v) {
+        if (at + sizeof v > data.size()) Die("the binary baseline ran out of data");
+        std::memcpy(&v, data.data() + at, sizeof v);
+        at += sizeof v;
+    };
+    auto text = [&](std::string& t) {
+        std::uint32_t n = 0;
+        get(n);
+        if (at + n > data.size()) Die("the binary baseline ran out of data");
+        t.assign(data.data() + at, n);
+        at += n;
+    };
+    while (at < data.size()) {
+        const bool noteNull = data[at++] != 0;
+        long long id = 0;
+        int a = 0;
+        double price = 0;
+        std::string name, note;
+        get(id);
+        get(a);
+        text(name);
+        get(price);
+        if (!noteNull) text(note);
+        c.Id.push_back(id);
+        c.A.push_back(a);
+        c.Name.push_back(std::move(name));
+        c.Price.push_back(price);
+        c.Note.push_back(std::move(note));
+        c.NoteNull.push_back(noteNull);
+    }
+    return c.Id.size();
+}
+
 // ---- Save ------------------------------------------------------------------------------------------------------
 
 void XmlSave_Baseline(benchmark::State& state) {
@@ -290,6 +353,65 @@ void XmlLoad_File(benchmark::State& state) {
     Bytes(state);
 }
 
+// ---- The TableGram ------------------------------------------------------------------------------------------------
+
+void AdtgSave_Baseline(benchmark::State& state) {
+    std::size_t size = 0;
+    for (auto _ : state) {
+        const std::string out = WriteBinaryBaseline();
+        size = out.size();
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.counters["baseline_bytes"] = static_cast<double>(size);
+    Bytes(state, Data().Adtg.size());
+}
+
+void AdtgSave_Engine(benchmark::State& state) {
+    for (auto _ : state) {
+        const String out = SaveAdtg(*Data().Store);
+        if (out.size() != Data().Adtg.size()) state.SkipWithError("SaveAdtg wrote different bytes");
+        benchmark::DoNotOptimize(out.data());
+    }
+    Bytes(state, Data().Adtg.size());
+}
+
+void AdtgSave_File(benchmark::State& state) {
+    for (auto _ : state) SaveToFile(*Data().Store, Data().AdtgFile, Velora::adPersistADTG);
+    Bytes(state, Data().Adtg.size());
+}
+
+void AdtgLoad_Baseline(benchmark::State& state) {
+    const std::string binary = WriteBinaryBaseline();
+    for (auto _ : state) {
+        TColumns c;
+        if (ReadBinaryBaseline(binary, c) != Data().Rows) state.SkipWithError("the baseline read a different number of rows");
+        benchmark::DoNotOptimize(c.Id.data());
+    }
+    Bytes(state, Data().Adtg.size());
+}
+
+void AdtgLoad_Engine(benchmark::State& state) {
+    for (auto _ : state) {
+        auto store = LoadAdtg(Data().Adtg);
+        if (store->GetRowCount() != Data().Rows) state.SkipWithError("LoadAdtg read a different number of rows");
+        state.PauseTiming();
+        store.reset();
+        state.ResumeTiming();
+    }
+    Bytes(state, Data().Adtg.size());
+}
+
+void AdtgLoad_File(benchmark::State& state) {
+    for (auto _ : state) {
+        auto store = LoadFromFile(Data().AdtgFile);
+        if (store->GetRowCount() != Data().Rows) state.SkipWithError("LoadFromFile read a different number of rows");
+        state.PauseTiming();
+        store.reset();
+        state.ResumeTiming();
+    }
+    Bytes(state, Data().Adtg.size());
+}
+
 }  // namespace
 
 #define PERSIST_BENCH(name) \
@@ -301,9 +423,16 @@ PERSIST_BENCH(XmlSave_File);
 PERSIST_BENCH(XmlLoad_Baseline);
 PERSIST_BENCH(XmlLoad_Engine);
 PERSIST_BENCH(XmlLoad_File);
+PERSIST_BENCH(AdtgSave_Baseline);
+PERSIST_BENCH(AdtgSave_Engine);
+PERSIST_BENCH(AdtgSave_File);
+PERSIST_BENCH(AdtgLoad_Baseline);
+PERSIST_BENCH(AdtgLoad_Engine);
+PERSIST_BENCH(AdtgLoad_File);
 
 int main(int argc, char** argv) {
     const int rc = BenchSupport::Main(argc, argv, Prepare);
     std::remove(Data().XmlFile.c_str());
+    std::remove(Data().AdtgFile.c_str());
     return rc;
 }
