@@ -999,5 +999,58 @@ TEST_F(FetchTest, CommandsAndRequeryFetchAsynchronouslyToo) {
     EXPECT_EQ(sink->Count("FetchComplete"), 2);
 }
 
+
+// The same fetch over each provider: batches in order with their progress,
+// then a fetch without end stopped by the provider's own cancel.
+class FetchProviderTest : public TAdoProviderTest {};
+
+TEST_P(FetchProviderTest, FetchesInBatchesAndCancelStopsTheProvider) {
+    const std::thread::id owner = std::this_thread::get_id();
+    auto c = Connect();
+    auto open = [&](const std::string& sql, ComPtr<TFetchSink>& sink) {
+        auto rs = CoRecordset::Create();
+        rs->SetCursorLocation(adUseClient);
+        sink = Com::MakeComObject<TFetchSink>();
+        int cookie = 0;
+        EXPECT_EQ(Com::InterfaceConnect(rs.Get(), DIID_RecordsetEvents, static_cast<RecordsetEventsVt*>(sink.Get()),
+                                        cookie),
+                  S_OK);
+        rs->GetProperties()->GetItem(Variant("Background Fetch Size"))->SetValue(Variant(100));
+        rs->Open(Variant(W(sql)), Com::VarFromInterface(c), adOpenStatic, adLockReadOnly,
+                 adCmdText | adAsyncFetchNonBlocking);
+        return rs;
+    };
+    {
+        ComPtr<TFetchSink> sink;
+        auto rs = open(Numbers(3000), sink);
+        EXPECT_EQ(rs->GetRecordCount(), 50);
+        ASSERT_TRUE(Com::PumpUntil([&] { return sink->Count("FetchComplete") == 1; }, PumpLimit));
+        EXPECT_EQ(sink->Complete().Status, adStatusOK) << sink->Complete().Error;
+        EXPECT_EQ(sink->LastProgress(), 3000);
+        for (const auto& e : sink->Events) EXPECT_EQ(e.Thread, owner) << e.Name;
+        Int64 want = 0;
+        for (rs->MoveFirst(); !rs->GetEOF(); rs->MoveNext())
+            ASSERT_EQ(FieldValue(rs, "x").ToInt64(), ++want);
+        EXPECT_EQ(want, 3000);
+    }
+    {
+        ComPtr<TFetchSink> sink;
+        auto rs = open("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT x FROM c", sink);
+        ASSERT_TRUE(Com::PumpUntil([&] { return sink->Count("FetchProgress") >= 3; }, PumpLimit));
+        rs->Cancel();
+        ASSERT_EQ(sink->Count("FetchComplete"), 1);
+        EXPECT_EQ(sink->Complete().Status, adStatusErrorsOccurred);
+        EXPECT_NE(sink->Complete().Error.find("cancel"), std::string::npos) << sink->Complete().Error;
+        EXPECT_EQ(rs->GetRecordCount(), sink->LastProgress());
+        rs->MoveLast();
+        EXPECT_EQ(FieldValue(rs, "x").ToInt64(), rs->GetRecordCount());
+    }
+    // The session serves the next statement.
+    auto rs = c->Execute(W("SELECT count(*) AS n FROM items"), nullptr, adCmdText);
+    EXPECT_EQ(FieldValue(rs, "n").ToInteger(), 4);
+}
+
+VELORA_PROVIDER_SUITE(FetchProviderTest);
+
 }  // namespace
 }  // namespace AdoTest
