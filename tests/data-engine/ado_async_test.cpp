@@ -798,6 +798,8 @@ TEST_F(FetchTest, MaxRecordsAndSizesLimitTheFetch) {
         SetProperty(rs, "Background Fetch Size", t.Batch);
         rs->SetMaxRecords(t.MaxRecords);
         OpenOn(rs, Numbers(t.Rows), adAsyncFetch);
+        // A blocking fetch opens on its first row, even without initial rows.
+        EXPECT_EQ(X(rs), 1);
         rs->MoveLast();
         EXPECT_EQ(X(rs), t.Expected);
         EXPECT_EQ(rs->GetRecordCount(), t.Expected);

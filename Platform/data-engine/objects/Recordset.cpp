@@ -423,6 +423,7 @@ void TRecordsetObject::AfterOpen() {
     if (FState != adStateOpen) return;
     FireWillMove(adRsnMove, adStatusCantDeny);
     try {
+        AwaitRows(1);  // a blocking fetch that had no initial rows
         if (FStore) FStore->MoveFirst();
         Landed();
     } catch (...) {

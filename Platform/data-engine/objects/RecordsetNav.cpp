@@ -138,6 +138,7 @@ void TRecordsetObject::MovePrevious() {
 void TRecordsetObject::MoveFirst() {
     Guard([&] {
         CheckOpen("Recordset.MoveFirst");
+        AwaitRows(1);
         Moving(adRsnMoveFirst, [&] {
             if (FStore) {
                 FStore->MoveFirst();
