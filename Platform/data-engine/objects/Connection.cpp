@@ -408,6 +408,8 @@ void TConnectionObject::Close() {
     Guard([&] {
         // Asynchronous work ends first (its Complete event reports the cancel).
         if (IsBusy()) FAsync.Cancel();
+        // So does a recordset's fetch, before the session is asked anything.
+        if (IsFetching()) FFetching->Cancel();
         if (FState == adStateClosed) AdoFail(adErrObjectClosed, "Connection.Close: the connection is not open");
         if (FSession->GetTransactionLevel() > 0)
             AdoFail(adErrInTransaction, "the connection has a transaction at level " +
