@@ -1,5 +1,5 @@
-// The README's three short examples as one program: the connection component,
-// the ADO objects directly, and parameters. Built and run by the tests so the
+// The README's short examples as one program: the connection component, the
+// ADO objects directly, offline work with a saved recordset, and parameters. Built and run by the tests so the
 // README cannot drift from the code.
 #include <cstdio>
 #include <filesystem>
@@ -41,6 +41,30 @@ int main() {
                      adLockOptimistic, adCmdText);
             for (; !rs->GetEOF(); rs->MoveNext())
                 std::printf("%s\n", Rtl::VarToStr(rs->GetFields()->GetItem(Rtl::Variant(u"item"))->GetValue()).c_str());
+        }
+        // Offline work: filter, sort, edit in the batch, save with the pending
+        // change, reopen later and apply it to the database.
+        {
+            const std::string saved = file + ".adtg";
+            Com::ComPtr<_Connection> cn = CoConnection::Create();
+            cn->Open(Rtl::Utf8ToWide("Provider=SQLite;Data Source=" + file));
+            Com::ComPtr<_Recordset> rs = CoRecordset::Create();
+            rs->SetCursorLocation(adUseClient);
+            rs->Open(Rtl::Variant(u"SELECT id, item FROM orders"), Com::VarFromInterface(cn), adOpenStatic,
+                     adLockBatchOptimistic, adCmdText);
+            rs->SetFilter(Rtl::Variant(u"item LIKE 'f*'"));
+            rs->SetSort(u"item DESC");
+            rs->GetFields()->GetItem(Rtl::Variant(u"item"))->SetValue(Rtl::Variant(u"dates"));
+            rs->Save(Rtl::Variant(Rtl::Utf8ToWide(saved)), adPersistADTG);  // or adPersistXML
+            rs->Close();
+
+            Com::ComPtr<_Recordset> later = CoRecordset::Create();
+            later->Open(Rtl::Variant(Rtl::Utf8ToWide(saved)), Com::EmptyParam, adOpenStatic, adLockBatchOptimistic,
+                        adCmdFile);
+            later->SetActiveConnectionRef(cn.Get());
+            later->UpdateBatch(adAffectAll);
+            std::printf("%s\n", Rtl::VarToStr(later->GetFields()->GetItem(Rtl::Variant(u"item"))->GetValue()).c_str());
+            std::filesystem::remove(saved);
         }
         // Parameters.
         {
