@@ -248,10 +248,19 @@ TStatement& TRowWriter::Statement(const String& sql) {
 Int64 TRowWriter::Run(const String& sql, const std::vector<std::pair<Variant, DataTypeEnum>>& binds,
                       std::vector<Variant>* returned) {
     TStatement& stmt = Statement(sql);
-    Int64 rows = 0;
     try {
         for (std::size_t k = 0; k < binds.size(); ++k)
             stmt.SetParameter(static_cast<int>(k) + 1, binds[k].first, binds[k].second);
+    } catch (...) {
+        stmt.Close();
+        throw;
+    }
+    return Execute(stmt, returned);
+}
+
+Int64 TRowWriter::Execute(TStatement& stmt, std::vector<Variant>* returned) {
+    Int64 rows = 0;
+    try {
         TResultStream& result = stmt.Execute();
         if (!result.HasRows()) {
             rows = result.GetRecordsAffected();
@@ -369,7 +378,8 @@ void TRowWriter::Insert(TRowStore& store, TRowId row) {
 }
 
 void TRowWriter::Update(TRowStore& store, TRowId row, int criteria) {
-    std::vector<std::size_t> changed;
+    std::vector<std::size_t>& changed = FChanged;
+    changed.clear();
     for (std::size_t c = 0; c < FColumns.size(); ++c)
         if (store.IsChanged(row, c)) changed.push_back(c);
     if (changed.empty()) {
@@ -443,36 +453,55 @@ bool TRowWriter::QuickUpdate(TTable& t, TRowStore& store, TRowId row, const std:
     // compares. A row that changed no row of the table (changed by someone
     // else, gone, or a value the database compares differently from the
     // cursor, such as a date kept as text) goes the careful way.
-    std::vector<std::size_t> where = t.Keys;
+    std::vector<std::size_t>& where = FWhere;
+    where.assign(t.Keys.begin(), t.Keys.end());
     const bool all = criteria == adCriteriaAllCols || criteria == adCriteriaTimeStamp;
     if (all || criteria == adCriteriaUpdCols)
         for (std::size_t c : all ? t.Columns : changed)
             if (std::find(where.begin(), where.end(), c) == where.end()) where.push_back(c);
     // The statement's shape: the criteria, the columns set, and which compared values are Null.
-    String shape;
+    String& shape = FShape;
+    shape.clear();
     const auto append = [&](std::uint32_t n) { shape.append(reinterpret_cast<const char*>(&n), sizeof n); };
     append(static_cast<std::uint32_t>(criteria));
     for (std::size_t c : changed) append(static_cast<std::uint32_t>(c));
     shape += '|';
+    const std::size_t nulls = shape.size();
     for (std::size_t c : where) shape += store.IsNull(row, c, vvOriginal) ? 'n' : 'v';
-    String& sql = FQuickTexts[shape];
-    if (sql.empty()) {
+    TQuick& quick = FQuick[shape];
+    if (quick.Sql.empty()) {
         String text = "UPDATE " + t.Qualified + " SET ";
         for (std::size_t i = 0; i < changed.size(); ++i)
             text += (i ? ", " : "") + QuoteName(FColumns[changed[i]].BaseColumnName) + " = ?";
         text += " WHERE ";
         for (std::size_t i = 0; i < where.size(); ++i)
             text += (i ? " AND " : "") + QuoteName(FColumns[where[i]].BaseColumnName) +
-                    (shape[shape.size() - where.size() + i] == 'n' ? " IS NULL" : " = ?");
-        sql = std::move(text);
+                    (shape[nulls + i] == 'n' ? " IS NULL" : " = ?");
+        quick.Sql = std::move(text);
     }
-    std::vector<std::pair<Variant, DataTypeEnum>> binds;
-    binds.reserve(changed.size() + where.size());
-    for (std::size_t c : changed) binds.emplace_back(store.GetValue(row, c), BindType(FColumns[c], store.GetKinds()[c]));
-    for (std::size_t c : where)
-        if (!store.IsNull(row, c, vvOriginal))
-            binds.emplace_back(store.GetValue(row, c, vvOriginal), BindType(FColumns[c], store.GetKinds()[c]));
-    return Run(sql, binds) == 1;
+    if (!quick.Stmt || quick.OpenCount != FConnection.GetOpenCount()) {
+        quick.Stmt = &Statement(quick.Sql);
+        quick.OpenCount = FConnection.GetOpenCount();
+    }
+    // The row store's cells are bound as they are, without variants between.
+    TStatement& stmt = *quick.Stmt;
+    const std::vector<TColumnInfo>& columns = store.GetColumns();
+    const std::vector<TStorageKind>& kinds = store.GetKinds();
+    try {
+        int n = 0;
+        for (std::size_t c : changed)
+            stmt.SetParameterCell(++n, columns[c], kinds[c], store.GetCell(row, c), BindType(FColumns[c], kinds[c]));
+        for (std::size_t i = 0; i < where.size(); ++i) {
+            const std::size_t c = where[i];
+            if (shape[nulls + i] != 'n')
+                stmt.SetParameterCell(++n, columns[c], kinds[c], store.GetCell(row, c, vvOriginal),
+                                      BindType(FColumns[c], kinds[c]));
+        }
+    } catch (...) {
+        stmt.Close();
+        throw;
+    }
+    return Execute(stmt, nullptr) == 1;
 }
 
 void TRowWriter::Delete(TRowStore& store, TRowId row, int criteria) {

@@ -81,6 +81,9 @@ private:
     void Find(TTable& t, TRowStore& store, TRowId row, TFound& found);
     Int64 Run(const String& sql, const std::vector<std::pair<Variant, DataTypeEnum>>& binds,
               std::vector<Variant>* returned = nullptr);
+    // Executes a statement whose parameters are bound and closes it: the rows
+    // it changed, or the rows it returned (the first one into returned).
+    Int64 Execute(TStatement& stmt, std::vector<Variant>* returned);
     // A compiled statement kept for the text (statements repeat from row to
     // row); the cache empties when the connection was opened again.
     TStatement& Statement(const String& sql);
@@ -104,7 +107,16 @@ private:
     std::vector<int> FTableOfColumn;  // index into FTables, -1 for columns of no table
     std::size_t FWritableCount = 0;
     std::map<String, std::unique_ptr<TStatement>> FStatements;  // by SQL text
-    std::map<String, String> FQuickTexts;  // UPDATE texts by shape (columns set, Nulls compared)
+    struct TQuick {
+        String Sql;
+        TStatement* Stmt = nullptr;  // in FStatements while OpenCount is the connection's
+        unsigned OpenCount = 0;
+    };
+    std::map<String, TQuick> FQuick;  // UPDATEs by shape (criteria, columns set, Nulls compared)
+    // Kept from row to row so that a batch allocates nothing per row.
+    String FShape;
+    std::vector<std::size_t> FChanged;
+    std::vector<std::size_t> FWhere;
     unsigned FStatementsOpenCount = 0;
     int FRowLevel = 0;    // the session's level of the savepoint around one row's write
     int FBatchLevel = 0;  // and of the one around an UpdateBatch

@@ -79,6 +79,14 @@ public:
     virtual void SetParameter(int ordinal, const Variant& value, Velora::DataTypeEnum type = Velora::adEmpty) = 0;
     virtual void SetParameter(std::string_view name, const Variant& value,
                               Velora::DataTypeEnum type = Velora::adEmpty) = 0;
+    // Binds a typed cell as a row store keeps it (column and kind describe
+    // it): the same as SetParameter(ordinal, CellToVariant(column, kind,
+    // cell), type), which is what this does unless the provider binds cells
+    // itself. Text and bytes are copied: the cell need not outlive the call.
+    virtual void SetParameterCell(int ordinal, const TColumnInfo& column, TStorageKind kind, const TCell& cell,
+                                  Velora::DataTypeEnum type = Velora::adEmpty) {
+        SetParameter(ordinal, CellToVariant(column, kind, cell), type);
+    }
     virtual void ClearParameters() = 0;
     // Output and return values after execution; providers without them give Empty.
     virtual Variant GetParameterValue(int ordinal) const;

@@ -25,33 +25,40 @@ bool IsRowidName(std::string_view s) {
     return Rtl::SameText(s, "rowid") || Rtl::SameText(s, "oid") || Rtl::SameText(s, "_rowid_");
 }
 
-// The ADO type a parameter value binds as when the caller gave none.
-DataTypeEnum TypeOfVariant(const Variant& v, const String& label) {
+// The ADO type a parameter value binds as when the caller gave none; false
+// for a value that cannot be bound.
+bool TypeOfVariant(const Variant& v, DataTypeEnum& type) {
     if (v.IsArray()) {
-        if (Rtl::VarArrayElementType(v) == Rtl::varByte && Rtl::VarArrayDimCount(v) == 1) return adLongVarBinary;
-    } else {
-        switch (v.BaseType()) {
-            case Rtl::varEmpty:
-            case Rtl::varNull: return adEmpty;
-            case Rtl::varBoolean: return adBoolean;
-            case Rtl::varShortInt:
-            case Rtl::varSmallint:
-            case Rtl::varInteger:
-            case Rtl::varInt64:
-            case Rtl::varByte:
-            case Rtl::varWord:
-            case Rtl::varLongWord: return adBigInt;
-            case Rtl::varUInt64: return adUnsignedBigInt;
-            case Rtl::varSingle:
-            case Rtl::varDouble: return adDouble;
-            case Rtl::varCurrency: return adCurrency;
-            case Rtl::varDate: return adDBTimeStamp;
-            case Rtl::varDecimal: return adDecimal;
-            case Rtl::varString:
-            case Rtl::varOleStr: return adLongVarWChar;
-            default: break;
+        if (Rtl::VarArrayElementType(v) == Rtl::varByte && Rtl::VarArrayDimCount(v) == 1) {
+            type = adLongVarBinary;
+            return true;
         }
+        return false;
     }
+    switch (v.BaseType()) {
+        case Rtl::varEmpty:
+        case Rtl::varNull: type = adEmpty; return true;
+        case Rtl::varBoolean: type = adBoolean; return true;
+        case Rtl::varShortInt:
+        case Rtl::varSmallint:
+        case Rtl::varInteger:
+        case Rtl::varInt64:
+        case Rtl::varByte:
+        case Rtl::varWord:
+        case Rtl::varLongWord: type = adBigInt; return true;
+        case Rtl::varUInt64: type = adUnsignedBigInt; return true;
+        case Rtl::varSingle:
+        case Rtl::varDouble: type = adDouble; return true;
+        case Rtl::varCurrency: type = adCurrency; return true;
+        case Rtl::varDate: type = adDBTimeStamp; return true;
+        case Rtl::varDecimal: type = adDecimal; return true;
+        case Rtl::varString:
+        case Rtl::varOleStr: type = adLongVarWChar; return true;
+        default: return false;
+    }
+}
+
+[[noreturn]] void CannotBind(const String& label, const Variant& v) {
     throw EEngineError("Parameter \"" + label + "\" holds " + DescribeValue(v) + ", which cannot be bound",
                        hrCantConvertValue, 0, "22018", "SQLite");
 }
@@ -95,93 +102,80 @@ bool ExactDouble(const String& text, double& out) {
     return true;
 }
 
-void BindValue(TCore& core, sqlite3_stmt* stmt, int index, const Variant& value, DataTypeEnum type,
-               const String& label, const String& sql) {
-    const Variant v = value.IsByRef() ? value.Deref() : value;
-    if (type == adEmpty || type == adVariant) type = TypeOfVariant(v, label);
+// Binds a value already converted to the storage kind of the type it binds
+// as. Text and bytes come in data (copied by SQLite). label() names the
+// parameter; it is only called when a message needs it.
+template <class LabelFn>
+void BindCell(TCore& core, sqlite3_stmt* stmt, int index, TStorageKind kind, const TCell& cell, std::string_view data,
+              DataTypeEnum type, const Variant* given, const LabelFn& label, const String& sql) {
     int rc = SQLITE_OK;
-    if (type == adEmpty) {
+    if (cell.Null) {
         rc = sqlite3_bind_null(stmt, index);
     } else {
-        TColumnInfo col;
-        col.Name = label;
-        col.Type = type;
-        const TStorageKind kind = StorageKindOf(type);
-        TCell cell;
-        String scratch;
-        try {
-            VariantToCell(col, kind, v, cell, scratch, "parameter");
-        } catch (const EEngineError& e) {
-            throw EEngineError(e.Message(), e.GetNumber(), 0, "22018", "SQLite", sql);
-        }
-        if (cell.Null) {
-            rc = sqlite3_bind_null(stmt, index);
-        } else {
-            switch (kind) {
-                case skBoolean:
-                case skInt8:
-                case skInt16:
-                case skInt32:
-                case skInt64:
-                case skUInt8:
-                case skUInt16:
-                case skUInt32: rc = sqlite3_bind_int64(stmt, index, cell.I); break;
-                case skUInt64:
-                    if (cell.U > static_cast<UInt64>(INT64_MAX))
-                        throw EEngineError("Parameter \"" + label + "\" holds " + DescribeValue(v) +
-                                               ", which is beyond SQLite's 64-bit signed integers",
-                                           hrDataOverflow, 0, "22003", "SQLite", sql);
-                    rc = sqlite3_bind_int64(stmt, index, static_cast<Int64>(cell.U));
-                    break;
-                case skSingle:
-                case skDouble: rc = sqlite3_bind_double(stmt, index, cell.D); break;
-                case skCurrency:
-                case skDecimal: {
-                    String text;
-                    if (kind == skCurrency) {
-                        if (cell.I % 10000 == 0) {
-                            rc = sqlite3_bind_int64(stmt, index, cell.I / 10000);
-                            break;
-                        }
-                        text = CurrencyToText(cell.I);
-                    } else {
-                        text = DecimalToText(cell.GetDecimal());
-                        Int64 whole = 0;
-                        const auto res = std::from_chars(text.data(), text.data() + text.size(), whole);
-                        if (res.ec == std::errc() && res.ptr == text.data() + text.size()) {
-                            // Whole decimals bind as integers when they fit.
-                            rc = sqlite3_bind_int64(stmt, index, whole);
-                            break;
-                        }
+        switch (kind) {
+            case skBoolean:
+            case skInt8:
+            case skInt16:
+            case skInt32:
+            case skInt64:
+            case skUInt8:
+            case skUInt16:
+            case skUInt32: rc = sqlite3_bind_int64(stmt, index, cell.I); break;
+            case skUInt64:
+                if (cell.U > static_cast<UInt64>(INT64_MAX))
+                    throw EEngineError("Parameter \"" + label() + "\" holds " +
+                                           DescribeValue(given ? *given : Variant(static_cast<unsigned long long>(cell.U))) + ", which is beyond SQLite's 64-bit signed integers",
+                                       hrDataOverflow, 0, "22003", "SQLite", sql);
+                rc = sqlite3_bind_int64(stmt, index, static_cast<Int64>(cell.U));
+                break;
+            case skSingle:
+            case skDouble: rc = sqlite3_bind_double(stmt, index, cell.D); break;
+            case skCurrency:
+            case skDecimal: {
+                String text;
+                if (kind == skCurrency) {
+                    if (cell.I % 10000 == 0) {
+                        rc = sqlite3_bind_int64(stmt, index, cell.I / 10000);
+                        break;
                     }
-                    double d;
-                    if (ExactDouble(text, d))
-                        rc = sqlite3_bind_double(stmt, index, d);
-                    else  // no double holds it: keep every digit as text
-                        rc = sqlite3_bind_text(stmt, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-                    break;
+                    text = CurrencyToText(cell.I);
+                } else {
+                    text = DecimalToText(cell.GetDecimal());
+                    Int64 whole = 0;
+                    const auto res = std::from_chars(text.data(), text.data() + text.size(), whole);
+                    if (res.ec == std::errc() && res.ptr == text.data() + text.size()) {
+                        // Whole decimals bind as integers when they fit.
+                        rc = sqlite3_bind_int64(stmt, index, whole);
+                        break;
+                    }
                 }
-                case skDate: {
-                    const String text = FormatIsoDateTime(cell.D, type);
+                double d;
+                if (ExactDouble(text, d))
+                    rc = sqlite3_bind_double(stmt, index, d);
+                else  // no double holds it: keep every digit as text
                     rc = sqlite3_bind_text(stmt, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-                    break;
-                }
-                case skGuid: {
-                    const String text = FormatGuid(cell.Raw);
-                    rc = sqlite3_bind_text(stmt, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-                    break;
-                }
-                case skText:
-                    rc = sqlite3_bind_text64(stmt, index, cell.Data ? cell.Data : "", cell.Size, SQLITE_TRANSIENT,
-                                             SQLITE_UTF8);
-                    break;
-                case skBytes:
-                    rc = sqlite3_bind_blob64(stmt, index, cell.Data ? cell.Data : "", cell.Size, SQLITE_TRANSIENT);
-                    break;
+                break;
             }
+            case skDate: {
+                const String text = FormatIsoDateTime(cell.D, type);
+                rc = sqlite3_bind_text(stmt, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+                break;
+            }
+            case skGuid: {
+                const String text = FormatGuid(cell.Raw);
+                rc = sqlite3_bind_text(stmt, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+                break;
+            }
+            case skText:
+                rc = sqlite3_bind_text64(stmt, index, data.empty() ? "" : data.data(), data.size(), SQLITE_TRANSIENT,
+                                         SQLITE_UTF8);
+                break;
+            case skBytes:
+                rc = sqlite3_bind_blob64(stmt, index, data.empty() ? "" : data.data(), data.size(), SQLITE_TRANSIENT);
+                break;
         }
     }
-    if (rc != SQLITE_OK) RaiseSqliteError(core, rc, sql, "Binding parameter \"" + label + "\"");
+    if (rc != SQLITE_OK) RaiseSqliteError(core, rc, sql, "Binding parameter \"" + label() + "\"");
 }
 
 }  // namespace
@@ -293,7 +287,8 @@ bool TSqliteStatement::PrepareNextPart() {
                 if (FParams[p].Name == name) ordinal = static_cast<int>(p) + 1;
         }
         if (ordinal == 0) {
-            FParams.push_back({name ? String(name) : String(), Variant(), adEmpty, false});
+            FParams.emplace_back();
+            FParams.back().Name = name ? String(name) : String();
             ordinal = static_cast<int>(FParams.size());
         }
         part.ParamOrdinals.push_back(ordinal);
@@ -361,7 +356,31 @@ void TSqliteStatement::BindPart(TPart& part) {
             throw EEngineError("No value given for parameter " + ParamLabel(ordinal) + " in statement: " +
                                    ClipForMessage(part.Sql, 1000),
                                hrParamNotOptional, 0, "07002", "SQLite", part.Sql);
-        BindValue(*FCore, part.Stmt, static_cast<int>(k) + 1, p.Value, p.Type, ParamName(ordinal), part.Sql);
+        const auto label = [this, ordinal] { return ParamName(ordinal); };
+        const int index = static_cast<int>(k) + 1;
+        if (p.Ready) {
+            BindCell(*FCore, part.Stmt, index, p.Kind, p.Cell, p.Data, p.BindType, p.FromCell ? nullptr : &p.Value,
+                     label, part.Sql);
+            continue;
+        }
+        // A value that did not convert when it was given: convert it again,
+        // so that the error names the statement.
+        DataTypeEnum type = p.Type;
+        if ((type == adEmpty || type == adVariant) && !TypeOfVariant(p.Value, type)) CannotBind(label(), p.Value);
+        TColumnInfo col;
+        col.Name = label();
+        col.Type = type;
+        const TStorageKind kind = type == adEmpty ? skInt64 : StorageKindOf(type);
+        TCell cell;
+        String scratch;
+        if (type != adEmpty) {
+            try {
+                VariantToCell(col, kind, p.Value, cell, scratch, "parameter");
+            } catch (const EEngineError& e) {
+                throw EEngineError(e.Message(), e.GetNumber(), 0, "22018", "SQLite", part.Sql);
+            }
+        }
+        BindCell(*FCore, part.Stmt, index, kind, cell, scratch, type, &p.Value, label, part.Sql);
     }
 }
 
@@ -483,26 +502,108 @@ String TSqliteStatement::ParamLabel(int ordinal) const {
     return label;
 }
 
-void TSqliteStatement::SetParameter(int ordinal, const Variant& value, DataTypeEnum type) {
+void TSqliteStatement::CheckOrdinal(int ordinal) const {
     if (ordinal < 1 || static_cast<std::size_t>(ordinal) > FParams.size())
         throw EEngineError("Parameter " + std::to_string(ordinal) + " does not exist: the command has " +
                                std::to_string(FParams.size()) + " parameters",
                            hrBadOrdinal, 0, "07009", "SQLite", FText);
-    TParam& p = FParams[static_cast<std::size_t>(ordinal) - 1];
-    if (type != adEmpty && type != adVariant) {
-        // Convert once now so that a bad value is reported where it is given.
-        TColumnInfo col;
-        col.Name = ParamName(ordinal);
-        col.Type = type;
-        TCell cell;
-        String scratch;
-        VariantToCell(col, StorageKindOf(type), value, cell, scratch, "parameter");
-    } else {
-        TypeOfVariant(value.IsByRef() ? value.Deref() : value, ParamName(ordinal));
+}
+
+void TSqliteStatement::SetParameter(int ordinal, const Variant& value, DataTypeEnum type) {
+    CheckOrdinal(ordinal);
+    const Variant v = value.IsByRef() ? value.Deref() : value;
+    const bool given = type != adEmpty && type != adVariant;
+    DataTypeEnum bindType = type;
+    if (!given && !TypeOfVariant(v, bindType)) CannotBind(ParamName(ordinal), v);
+    // Convert once now: a value of a type given is reported where it is
+    // given; one bound by its own kind that does not convert is reported by
+    // the execution, with the statement.
+    TColumnInfo col;
+    col.Type = bindType;
+    const TStorageKind kind = bindType == adEmpty ? skInt64 : StorageKindOf(bindType);  // Null when adEmpty
+    TCell cell;
+    bool ready = true;
+    if (bindType != adEmpty) {
+        try {
+            VariantToCell(col, kind, v, cell, FScratch, "parameter");
+        } catch (const EEngineError&) {
+            if (!given) {
+                ready = false;
+            } else {
+                // Again with the parameter's name, for the message.
+                col.Name = ParamName(ordinal);
+                VariantToCell(col, kind, v, cell, FScratch, "parameter");
+                throw;
+            }
+        }
     }
-    p.Value = value.IsByRef() ? value.Deref() : value;
+    TParam& p = FParams[static_cast<std::size_t>(ordinal) - 1];
+    p.Value = v;
     p.Type = type;
     p.Bound = true;
+    p.Ready = ready;
+    p.FromCell = false;
+    p.Kind = kind;
+    p.BindType = bindType;
+    p.Cell = cell;
+    p.Cell.Data = nullptr;
+    if (ready && !cell.Null && IsVariableKind(kind)) std::swap(p.Data, FScratch);
+}
+
+void TSqliteStatement::SetParameterCell(int ordinal, const TColumnInfo& column, TStorageKind kind, const TCell& cell,
+                                        DataTypeEnum type) {
+    CheckOrdinal(ordinal);
+    // The kind the value binds as, when it is bound by its own kind; the
+    // others (decimals, dates, GUIDs, a type given) take the variant's way.
+    TStorageKind bindKind = kind;
+    DataTypeEnum bindType = adEmpty;
+    const bool own = type == adEmpty || type == adVariant;
+    if (own && !cell.Null) {
+        switch (kind) {
+            case skBoolean: bindType = adBoolean; break;
+            case skInt8:
+            case skInt16:
+            case skInt32:
+            case skInt64:
+            case skUInt8:
+            case skUInt16:
+            case skUInt32: bindKind = skInt64; bindType = adBigInt; break;
+            case skUInt64: bindType = adUnsignedBigInt; break;
+            case skSingle:
+            case skDouble: bindKind = skDouble; bindType = adDouble; break;
+            case skCurrency: bindType = adCurrency; break;
+            case skText: bindType = adLongVarWChar; break;
+            case skBytes: bindType = adLongVarBinary; break;
+            default: break;
+        }
+    }
+    if (!own || (!cell.Null && bindType == adEmpty)) {
+        SetParameter(ordinal, CellToVariant(column, kind, cell), type);
+        return;
+    }
+    TParam& p = FParams[static_cast<std::size_t>(ordinal) - 1];
+    if (!p.Value.IsEmpty()) p.Value = Variant();
+    p.Type = type;
+    p.Bound = true;
+    p.Ready = true;
+    p.FromCell = true;
+    p.Kind = bindKind;
+    p.BindType = bindType;
+    p.Cell = TCell{};
+    p.Cell.Null = cell.Null;
+    if (cell.Null) return;
+    switch (kind) {
+        case skBoolean: p.Cell.I = cell.I != 0 ? 1 : 0; break;
+        case skUInt8:
+        case skUInt16:
+        case skUInt32: p.Cell.I = static_cast<Int64>(cell.U); break;
+        case skUInt64: p.Cell.U = cell.U; break;
+        case skSingle:
+        case skDouble: p.Cell.D = cell.D; break;
+        case skText:
+        case skBytes: p.Data.assign(cell.GetView()); break;
+        default: p.Cell.I = cell.I; break;
+    }
 }
 
 void TSqliteStatement::SetParameter(std::string_view name, const Variant& value, DataTypeEnum type) {
@@ -518,6 +619,8 @@ void TSqliteStatement::ClearParameters() {
         p.Value = Variant();
         p.Type = adEmpty;
         p.Bound = false;
+        p.Ready = false;
+        p.Data.clear();
     }
 }
 

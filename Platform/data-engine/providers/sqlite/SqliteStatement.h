@@ -45,6 +45,8 @@ public:
     std::vector<TParamInfo> DescribeParameters() override;
     void SetParameter(int ordinal, const Variant& value, Velora::DataTypeEnum type) override;
     void SetParameter(std::string_view name, const Variant& value, Velora::DataTypeEnum type) override;
+    void SetParameterCell(int ordinal, const TColumnInfo& column, TStorageKind kind, const TCell& cell,
+                          Velora::DataTypeEnum type) override;
     void ClearParameters() override;
     TResultStream& Execute() override;
     TResultStream* NextResult() override;
@@ -63,9 +65,18 @@ private:
     };
     struct TParam {
         String Name;
-        Variant Value;
+        Variant Value;  // as given (Empty when bound from a cell)
         Velora::DataTypeEnum Type = Velora::adEmpty;
         bool Bound = false;
+        // Ready: the value is converted for binding: Kind and Cell, text and
+        // bytes in Data (Cell.Data is not used). Otherwise Value is converted
+        // when bound, which reports its error with the statement.
+        bool Ready = false;
+        bool FromCell = false;
+        TStorageKind Kind = skInt64;
+        Velora::DataTypeEnum BindType = Velora::adEmpty;  // the type Kind stands for
+        TCell Cell;
+        String Data;
     };
 
     void CheckAttached() const;
@@ -73,6 +84,7 @@ private:
     bool PrepareNextPart();
     void DescribeColumns(TPart& part);
     void BindPart(TPart& part);
+    void CheckOrdinal(int ordinal) const;
     TResultStream& RunPart(std::size_t index);
     int FindParam(std::string_view name) const;
     String ParamName(int ordinal) const;   // the name as written, or "#n"
@@ -84,6 +96,7 @@ private:
     std::vector<TPart> FParts;
     std::size_t FTail = 0;  // start of the text not compiled yet
     std::vector<TParam> FParams;
+    String FScratch;  // a conversion's text before it replaces a parameter's
     std::size_t FCurrent = static_cast<std::size_t>(-1);
     TSqliteResult FResult;
 };
