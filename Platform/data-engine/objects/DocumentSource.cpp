@@ -86,10 +86,6 @@ bool IsInside(const String& path, const String& root) {
     return path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '/';
 }
 
-[[noreturn]] void FileFailure(ErrorValueEnum code, const String& what, const String& path, int err) {
-    AdoFail(code, what + " \"" + path + "\": " + std::strerror(err));
-}
-
 }  // namespace
 
 String FileUrlToPath(std::string_view url) {
@@ -122,61 +118,6 @@ String PathToFileUrl(std::string_view path) {
         }
     }
     return out;
-}
-
-void WriteFileBeside(const String& path, std::string_view data, bool mustNotExist) {
-    if (mustNotExist && ::access(path.c_str(), F_OK) == 0)
-        AdoFail(adErrWriteFile, "the file \"" + path + "\" already exists (use adSaveCreateOverWrite to replace it)");
-    String temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) FileFailure(adErrWriteFile, "cannot create a file beside", path, errno);
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            const int err = errno;
-            ::close(fd);
-            ::unlink(temp.c_str());
-            FileFailure(adErrWriteFile, "cannot write", path, err);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        FileFailure(adErrWriteFile, "cannot write", path, err);
-    }
-    // Keep the permissions of the file replaced; a new file gets the usual ones.
-    struct stat st {};
-    ::chmod(temp.c_str(), ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
-    if (mustNotExist) {
-        // link() fails when the name exists, so a file made meanwhile is never replaced.
-        const int rc = ::link(temp.c_str(), path.c_str());
-        const int err = errno;
-        ::unlink(temp.c_str());
-        if (rc != 0) {
-            if (err == EEXIST)
-                AdoFail(adErrWriteFile, "the file \"" + path + "\" already exists (use adSaveCreateOverWrite to replace it)");
-            FileFailure(adErrWriteFile, "cannot create", path, err);
-        }
-        return;
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        FileFailure(adErrWriteFile, "cannot replace", path, err);
-    }
-}
-
-std::string ReadWholeFile(const String& path) {
-    std::error_code ec;
-    if (fs::is_directory(path, ec)) AdoFail(adErrOpeningFile, "\"" + path + "\" is a folder, not a file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) FileFailure(adErrOpeningFile, "cannot open", path, errno);
-    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) FileFailure(adErrReadFile, "cannot read", path, errno);
-    return data;
 }
 
 // ---- TDocumentRoot ----------------------------------------------------------------------------------

@@ -13,6 +13,7 @@
 
 #include <memory>
 
+#include "Platform/data-engine/Files.h"
 #include "Platform/data-engine/objects/AdoSupport.h"
 
 namespace DataEngine::Ado {
@@ -28,13 +29,6 @@ String FileUrlToPath(std::string_view url);
 // The file URL of an absolute path, with the characters a URL cannot carry
 // percent-encoded.
 String PathToFileUrl(std::string_view path);
-
-// Writes data to path through a temporary file beside it and a rename, so a
-// failure leaves an existing file untouched. With mustNotExist an existing
-// file is an error (adErrWriteFile naming it), checked atomically.
-void WriteFileBeside(const String& path, std::string_view data, bool mustNotExist);
-// The whole content of a file (adErrOpeningFile / adErrReadFile naming it).
-std::string ReadWholeFile(const String& path);
 
 class TDocumentRoot {
 public:

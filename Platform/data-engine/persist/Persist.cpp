@@ -1,12 +1,6 @@
 #include "Platform/data-engine/persist/Persist.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <fstream>
+#include "Platform/data-engine/Files.h"
 
 namespace DataEngine {
 
@@ -33,14 +27,6 @@ std::unique_ptr<TRowStore> LoadPersisted(std::string_view data) {
     }
 }
 
-namespace {
-
-[[noreturn]] void FileError(const String& what, const String& path, int err, ErrorValueEnum code) {
-    throw EEngineError(what + " \"" + path + "\": " + std::strerror(err), AdoErrorHResult(code));
-}
-
-}  // namespace
-
 String SavePersisted(const TRowStore& store, PersistFormatEnum format) {
     if (format == adPersistXML) return SaveXml(store);
     if (format == adPersistADTG) return SaveAdtg(store);
@@ -51,40 +37,11 @@ String SavePersisted(const TRowStore& store, PersistFormatEnum format) {
 
 void SaveToFile(const TRowStore& store, const String& path, PersistFormatEnum format) {
     // Everything that can fail before the file system does fails here, before any file exists.
-    const String data = SavePersisted(store, format);
-    String temp = path + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) FileError("Cannot create a file beside", path, errno, adErrWriteFile);
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            const int err = errno;
-            ::close(fd);
-            ::unlink(temp.c_str());
-            FileError("Cannot write", path, err, adErrWriteFile);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        FileError("Cannot write", path, err, adErrWriteFile);
-    }
-    ::chmod(temp.c_str(), 0644);
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        FileError("Cannot replace", path, err, adErrWriteFile);
-    }
+    WriteFileBeside(path, SavePersisted(store, format));
 }
 
 std::unique_ptr<TRowStore> LoadFromFile(const String& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) FileError("Cannot open", path, errno, adErrOpeningFile);
-    String data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) FileError("Cannot read", path, errno, adErrReadFile);
+    const std::string data = ReadWholeFile(path);
     try {
         return LoadPersisted(data);
     } catch (const EPersistError& e) {
