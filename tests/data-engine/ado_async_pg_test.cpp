@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "Platform/com/Apartment.h"
-#include "tests/data-engine/ado_support.h"
+#include "tests/data-engine/AsyncTestSupport.h"
 
 namespace AdoTest {
 namespace {
@@ -17,63 +17,6 @@ using Com::HRESULT;
 using Com::S_OK;
 
 constexpr auto PumpLimit = std::chrono::seconds(60);
-
-struct TEvent {
-    std::string Name;
-    std::thread::id Thread;
-    EventStatusEnum Status = adStatusOK;
-    std::string Error;
-    int Affected = -2;
-};
-
-class TSink : public Com::TImplements<Com::TInterfacedObject, ConnectionEventsVt> {
-public:
-    std::vector<TEvent> Events;
-
-    int Count(const std::string& name) const {
-        int n = 0;
-        for (const auto& e : Events) n += e.Name == name;
-        return n;
-    }
-    const TEvent& Last(const std::string& name) const {
-        for (auto it = Events.rbegin(); it != Events.rend(); ++it)
-            if (it->Name == name) return *it;
-        throw std::runtime_error("no " + name + " event");
-    }
-
-    HRESULT InfoMessage(Error*, EventStatusEnum&, _Connection*) override { return S_OK; }
-    HRESULT BeginTransComplete(int, Error*, EventStatusEnum&, _Connection*) override { return S_OK; }
-    HRESULT CommitTransComplete(Error*, EventStatusEnum&, _Connection*) override { return S_OK; }
-    HRESULT RollbackTransComplete(Error*, EventStatusEnum&, _Connection*) override { return S_OK; }
-    HRESULT WillExecute(WideString&, CursorTypeEnum&, LockTypeEnum&, int&, EventStatusEnum& st, _Command*,
-                        _Recordset*, _Connection*) override {
-        Add("WillExecute", st, nullptr);
-        return S_OK;
-    }
-    HRESULT ExecuteComplete(int affected, Error* e, EventStatusEnum& st, _Command*, _Recordset*,
-                            _Connection*) override {
-        Add("ExecuteComplete", st, e).Affected = affected;
-        return S_OK;
-    }
-    HRESULT WillConnect(WideString&, WideString&, WideString&, int&, EventStatusEnum& st, _Connection*) override {
-        Add("WillConnect", st, nullptr);
-        return S_OK;
-    }
-    HRESULT ConnectComplete(Error* e, EventStatusEnum& st, _Connection*) override {
-        Add("ConnectComplete", st, e);
-        return S_OK;
-    }
-    HRESULT Disconnect(EventStatusEnum& st, _Connection*) override {
-        Add("Disconnect", st, nullptr);
-        return S_OK;
-    }
-
-private:
-    TEvent& Add(const std::string& name, EventStatusEnum st, Error* e) {
-        Events.push_back({name, std::this_thread::get_id(), st, e ? N(e->GetDescription()) : std::string()});
-        return Events.back();
-    }
-};
 
 // Sleeps far longer than any test waits: it ends early only when cancelled.
 constexpr const char* Sleeper = "SELECT pg_sleep(100) AS slept";
