@@ -467,7 +467,10 @@ bool TRowWriter::QuickUpdate(TTable& t, TRowStore& store, TRowId row, const std:
     for (std::size_t c : changed) append(static_cast<std::uint32_t>(c));
     shape += '|';
     const std::size_t nulls = shape.size();
-    for (std::size_t c : where) shape += store.IsNull(row, c, vvOriginal) ? 'n' : 'v';
+    // The row's values, each version read once (its cells point into the store).
+    store.GetRow(row, FOriginalRow, vvOriginal);
+    store.GetRow(row, FCurrentRow);
+    for (std::size_t c : where) shape += FOriginalRow[c].Null ? 'n' : 'v';
     TQuick& quick = FQuick[shape];
     if (quick.Sql.empty()) {
         String text = "UPDATE " + t.Qualified + " SET ";
@@ -490,12 +493,11 @@ bool TRowWriter::QuickUpdate(TTable& t, TRowStore& store, TRowId row, const std:
     try {
         int n = 0;
         for (std::size_t c : changed)
-            stmt.SetParameterCell(++n, columns[c], kinds[c], store.GetCell(row, c), BindType(FColumns[c], kinds[c]));
+            stmt.SetParameterCell(++n, columns[c], kinds[c], FCurrentRow[c], BindType(FColumns[c], kinds[c]));
         for (std::size_t i = 0; i < where.size(); ++i) {
             const std::size_t c = where[i];
             if (shape[nulls + i] != 'n')
-                stmt.SetParameterCell(++n, columns[c], kinds[c], store.GetCell(row, c, vvOriginal),
-                                      BindType(FColumns[c], kinds[c]));
+                stmt.SetParameterCell(++n, columns[c], kinds[c], FOriginalRow[c], BindType(FColumns[c], kinds[c]));
         }
     } catch (...) {
         stmt.Close();

@@ -117,6 +117,8 @@ private:
     String FShape;
     std::vector<std::size_t> FChanged;
     std::vector<std::size_t> FWhere;
+    TRowBuffer FOriginalRow;
+    TRowBuffer FCurrentRow;
     unsigned FStatementsOpenCount = 0;
     int FRowLevel = 0;    // the session's level of the savepoint around one row's write
     int FBatchLevel = 0;  // and of the one around an UpdateBatch
