@@ -122,10 +122,12 @@ void BindCell(TCore& core, sqlite3_stmt* stmt, int index, TStorageKind kind, con
             case skUInt16:
             case skUInt32: rc = sqlite3_bind_int64(stmt, index, cell.I); break;
             case skUInt64:
-                if (cell.U > static_cast<UInt64>(INT64_MAX))
-                    throw EEngineError("Parameter \"" + label() + "\" holds " +
-                                           DescribeValue(given ? *given : Variant(static_cast<unsigned long long>(cell.U))) + ", which is beyond SQLite's 64-bit signed integers",
+                if (cell.U > static_cast<UInt64>(INT64_MAX)) {
+                    const Variant value = given ? *given : Variant(static_cast<unsigned long long>(cell.U));
+                    throw EEngineError("Parameter \"" + label() + "\" holds " + DescribeValue(value) +
+                                           ", which is beyond SQLite's 64-bit signed integers",
                                        hrDataOverflow, 0, "22003", "SQLite", sql);
+                }
                 rc = sqlite3_bind_int64(stmt, index, static_cast<Int64>(cell.U));
                 break;
             case skSingle:
