@@ -22,11 +22,13 @@
 #include "Platform/com/Com.h"
 #include "Platform/data-engine/cursor/CursorView.h"
 #include "Velora/com/Ado.h"
-#include "bench/BenchSupport.h"
+#include "bench/BenchSqlite.h"
 
 using namespace DataEngine;
 using namespace Velora;
+using BenchSupport::Check;
 using BenchSupport::Die;
+using BenchSupport::QueryInt;
 using Com::ComPtr;
 
 namespace {
@@ -70,19 +72,6 @@ struct TData {
 TData& Data() {
     static TData d;
     return d;
-}
-
-void Check(int rc, sqlite3* db, const std::string& what) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
-        Die(what + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
-}
-
-long long QueryInt(sqlite3* db, const char* sql) {
-    sqlite3_stmt* st = nullptr;
-    Check(sqlite3_prepare_v2(db, sql, -1, &st, nullptr), db, sql);
-    const long long v = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
-    sqlite3_finalize(st);
-    return v;
 }
 
 void BuildFile(sqlite3* db, std::size_t rows) {

@@ -26,10 +26,12 @@
 #include <fstream>
 
 #include "Platform/data-engine/persist/Persist.h"
-#include "bench/BenchSupport.h"
+#include "bench/BenchSqlite.h"
 
 using namespace DataEngine;
+using BenchSupport::Check;
 using BenchSupport::Die;
+using BenchSupport::QueryInt;
 
 namespace {
 
@@ -57,19 +59,6 @@ struct TData {
 TData& Data() {
     static TData d;
     return d;
-}
-
-void Check(int rc, sqlite3* db, const std::string& what) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
-        Die(what + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
-}
-
-long long QueryInt(sqlite3* db, const char* sql) {
-    sqlite3_stmt* st = nullptr;
-    Check(sqlite3_prepare_v2(db, sql, -1, &st, nullptr), db, sql);
-    const long long v = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
-    sqlite3_finalize(st);
-    return v;
 }
 
 void Prepare() {

@@ -24,10 +24,12 @@
 #include "Platform/com/Com.h"
 #include "Platform/data-engine/ConnectionString.h"
 #include "Velora/com/Ado.h"
-#include "bench/BenchSupport.h"
+#include "bench/BenchSqlite.h"
 
 using namespace Velora;
+using BenchSupport::Check;
 using BenchSupport::Die;
+using BenchSupport::QueryInt;
 using Com::ComPtr;
 
 namespace {
@@ -43,19 +45,6 @@ struct TData {
 TData& Data() {
     static TData d;
     return d;
-}
-
-void Check(int rc, sqlite3* db, const std::string& what) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
-        Die(what + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
-}
-
-long long QueryInt(sqlite3* db, const std::string& sql) {
-    sqlite3_stmt* st = nullptr;
-    Check(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), db, sql);
-    const long long v = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
-    sqlite3_finalize(st);
-    return v;
 }
 
 // The values of round r for the row with id.
