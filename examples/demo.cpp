@@ -16,6 +16,8 @@ using namespace Rtl;
 
 // The connection component's tour (database_tour.cpp).
 void DatabaseTour();
+// The client cursor's tour (offline_tour.cpp).
+void OfflineTour();
 
 namespace {
 void Line(const String& s) { std::printf("%s\n", s.c_str()); }
@@ -120,6 +122,7 @@ int main() {
     Line("  sorted   " + list.GetCommaText());
 
     DataEngineTour();
+    OfflineTour();
     DatabaseTour();
     return 0;
 }
