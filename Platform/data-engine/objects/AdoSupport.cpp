@@ -346,6 +346,20 @@ const Com::TDispatchTable<TPropertiesCollection>& TPropertiesCollection::GetDisp
 
 // ---- Small helpers -------------------------------------------------------------------------------------
 
+bool IsIntegerKind(const Variant& v) noexcept {
+    switch (v.BaseType()) {
+        case Rtl::varSmallint:
+        case Rtl::varInteger:
+        case Rtl::varShortInt:
+        case Rtl::varByte:
+        case Rtl::varWord:
+        case Rtl::varLongWord:
+        case Rtl::varInt64:
+        case Rtl::varUInt64: return true;
+        default: return false;
+    }
+}
+
 bool IsMissing(const Variant& v) noexcept {
     const Variant* p = &v;
     Variant d;

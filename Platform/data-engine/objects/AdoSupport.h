@@ -249,6 +249,10 @@ TEventOutcome FireEvent(Com::TConnectionPoint* point, TEventGate& gate, int even
 
 // True for Empty, EmptyParam (a missing optional argument) and Null.
 bool IsMissing(const Variant& v) noexcept;
+// The value a by-reference argument points to; other values as they are.
+inline Variant Deref(const Variant& v) { return v.IsByRef() ? v.Deref() : v; }
+// True for the integer variant types, signed or unsigned, of any width.
+bool IsIntegerKind(const Variant& v) noexcept;
 // A collection index: a number (0-based) or a name; -1 when the name is not
 // found. A number out of range raises adErrItemNotFound naming it.
 int ResolveIndex(const Variant& index, int count, const std::function<int(const String&)>& byName,

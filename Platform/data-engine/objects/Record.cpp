@@ -18,8 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Variant Deref(const Variant& v) { return v.IsByRef() ? v.Deref() : v; }
-
 bool IsObject(const Variant& v) noexcept {
     return v.BaseType() == Rtl::varDispatch || v.BaseType() == Rtl::varUnknown;
 }

@@ -36,8 +36,6 @@ const char* LockTypeName(int t) {
     }
 }
 
-Variant Deref(const Variant& v) { return v.IsByRef() ? v.Deref() : v; }
-
 // "Provider=MSPersist" (the persistence provider) in a connection string.
 bool IsPersistProvider(const Variant& connection) {
     if (!Rtl::VarIsStr(connection)) return false;

@@ -18,22 +18,6 @@ namespace DataEngine::Ado {
 
 namespace {
 
-Variant Deref(const Variant& v) { return v.IsByRef() ? v.Deref() : v; }
-
-bool IsIntegerKind(const Variant& v) {
-    switch (v.BaseType()) {
-        case Rtl::varSmallint:
-        case Rtl::varInteger:
-        case Rtl::varShortInt:
-        case Rtl::varByte:
-        case Rtl::varWord:
-        case Rtl::varLongWord:
-        case Rtl::varInt64:
-        case Rtl::varUInt64: return true;
-        default: return false;
-    }
-}
-
 bool IsSeekOption(int option) {
     switch (option) {
         case adSeekFirstEQ:
@@ -106,7 +90,7 @@ void TRecordsetObject::SetFilter(const Variant& Criteria) {
         const Variant v = Deref(Criteria);
         if (FState != adStateOpen) {
             // Removing a filter from a closed recordset is allowed and changes nothing.
-            if (IsMissing(v) || (Rtl::VarIsNumeric(v) && !v.IsArray() && v.ToDouble() == adFilterNone) ||
+            if (IsMissing(v) || (Rtl::VarIsNumeric(v) && !v.IsArray() && v.ToDouble() == static_cast<double>(adFilterNone)) ||
                 (Rtl::VarIsStr(v) && Rtl::Trim(v.ToString()).empty()))
                 return;
             CheckOpen("Recordset.Filter");

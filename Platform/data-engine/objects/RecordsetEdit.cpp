@@ -10,8 +10,6 @@ namespace DataEngine::Ado {
 
 namespace {
 
-Variant Deref(const Variant& v) { return v.IsByRef() ? v.Deref() : v; }
-
 bool IsWideText(DataTypeEnum t) { return t == adWChar || t == adVarWChar || t == adLongVarWChar || t == adBSTR; }
 
 // Status flags the update layer sets beside the row's state.

@@ -13,22 +13,6 @@ namespace {
 constexpr HRESULT hrCantFetchBackwards = static_cast<HRESULT>(0x80040E24u);  // DB_E_CANTFETCHBACKWARDS
 constexpr HRESULT hrDeletedRow = static_cast<HRESULT>(0x80040E23u);          // DB_E_DELETEDROW
 
-Variant Deref(const Variant& v) { return v.IsByRef() ? v.Deref() : v; }
-
-bool IsIntegerKind(const Variant& v) {
-    switch (v.BaseType()) {
-        case Rtl::varSmallint:
-        case Rtl::varInteger:
-        case Rtl::varShortInt:
-        case Rtl::varByte:
-        case Rtl::varWord:
-        case Rtl::varLongWord:
-        case Rtl::varInt64:
-        case Rtl::varUInt64: return true;
-        default: return false;
-    }
-}
-
 }  // namespace
 
 // ---- Position helpers ---------------------------------------------------------------------------

@@ -17,8 +17,6 @@ bool IsObject(const Variant& v) noexcept {
     return v.BaseType() == Rtl::varDispatch || v.BaseType() == Rtl::varUnknown;
 }
 
-Variant Deref(const Variant& v) { return v.IsByRef() ? v.Deref() : v; }
-
 }  // namespace
 
 TStreamObject* StreamOf(Rtl::IUnknown* unk) noexcept {
