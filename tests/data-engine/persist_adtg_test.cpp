@@ -7,8 +7,10 @@
 #include "CursorTestSupport.h"
 #include "EngineTestSupport.h"
 #include "Platform/data-engine/persist/Persist.h"
+#include "PersistTestSupport.h"
 
 using namespace CursorTest;
+using PersistTest::ExpectSameStores;
 using namespace Velora;
 
 namespace {
@@ -333,54 +335,8 @@ std::unique_ptr<TRowStore> Everything() {
     const TRowId r = store->AddNew();
     for (std::size_t c = 0; c < values.size(); ++c) store->SetValue(r, c, values[c]);
     store->AcceptChanges(r);
-    for (int id = 2; id <= 6; ++id) {
-        const TRowId n = store->AddNew();
-        store->SetValue(n, 0, Variant(id));
-        store->SetValue(n, 1, Variant("row " + std::to_string(id)));
-        store->SetValue(n, 14, Variant(Rtl::Currency::FromScaled(id * 10000)));
-        store->AcceptChanges(n);
-    }
-    store->SetValue(1, 1, Variant("changed"));  // row 2: a change
-    store->SetValue(1, 14, Variant::Null());     // and a change to Null
-    store->SetValue(2, 1, Variant("row 3"));     // row 3: changed back to the same value
-    store->SetValue(3, 1, Variant("gone"));      // row 4: changed, then deleted
-    store->Delete(3);
-    store->Delete(4);                            // row 5: deleted
-    const TRowId added = store->AddNew();        // two new rows
-    store->SetValue(added, 0, Variant(7));
-    store->SetValue(store->AddNew(), 1, Variant("only a name"));
+    PersistTest::AddPendingChanges(*store);
     return store;
-}
-
-void ExpectSameStores(const TRowStore& a, const TRowStore& b) {
-    ASSERT_EQ(a.GetColumnCount(), b.GetColumnCount());
-    for (std::size_t c = 0; c < a.GetColumnCount(); ++c) {
-        const TColumnInfo &x = a.GetColumns()[c], &y = b.GetColumns()[c];
-        SCOPED_TRACE(x.Name);
-        EXPECT_EQ(x.Name, y.Name);
-        EXPECT_EQ(x.Type, y.Type);
-        EXPECT_EQ(x.DefinedSize, y.DefinedSize);
-        EXPECT_EQ(x.Precision, y.Precision);
-        EXPECT_EQ(x.NumericScale, y.NumericScale);
-        EXPECT_EQ(x.Attributes, y.Attributes);
-        EXPECT_EQ(x.BaseCatalogName, y.BaseCatalogName);
-        EXPECT_EQ(x.BaseSchemaName, y.BaseSchemaName);
-        EXPECT_EQ(x.BaseTableName, y.BaseTableName);
-        EXPECT_EQ(x.BaseColumnName, y.BaseColumnName);
-        EXPECT_EQ(x.AutoIncrement, y.AutoIncrement);
-    }
-    ASSERT_EQ(a.GetRowCount(), b.GetRowCount());
-    for (std::size_t i = 0; i < a.GetRowCount(); ++i) {
-        const TRowId ra = a.GetRows()[i], rb = b.GetRows()[i];
-        EXPECT_EQ(a.GetStatus(ra), b.GetStatus(rb)) << "row " << i;
-        const bool deleted = a.GetStatus(ra) & adRecDeleted;
-        for (std::size_t c = 0; c < a.GetColumnCount(); ++c)
-            for (TValueVersion v : {vvCurrent, vvOriginal}) {
-                if (deleted && v == vvCurrent) continue;
-                EXPECT_EQ(Describe(a, ra, c, v), Describe(b, rb, c, v))
-                    << "row " << i << " column " << a.GetColumns()[c].Name << " version " << v;
-            }
-    }
 }
 
 TEST(PersistAdtg, EveryTypeAndPendingChangeRoundTripsToTheSameBytes) {
